@@ -1,0 +1,7 @@
+#include "driver/run.h"
+
+#include "fail.h"
+
+int runPattern() {
+    fail("no strength");
+}

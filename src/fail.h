@@ -1,0 +1,7 @@
+// fail: writes the message and one line feed to standard error in one write,
+// then ends the process with status 1. Nothing is flushed or cleaned up.
+#pragma once
+
+#include <string_view>
+
+[[noreturn]] void fail(std::string_view message);
