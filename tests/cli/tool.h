@@ -20,7 +20,7 @@ struct Options {
     bool closeStderr = false;
 };
 
-struct Run {
+struct Outcome {
     int status = -1;  // exit status, or 128 + the signal that ended it
     std::string out;
     std::string err;
@@ -29,7 +29,7 @@ struct Run {
     double seconds = 0;            // wall time of the whole process
 };
 
-Run runThrum(const std::vector<std::string>& args, const Options& options = {});
+Outcome runThrum(const std::vector<std::string>& args, const Options& options = {});
 
 // The log lines whose event (first word after the timestamp) is `event`.
-std::vector<std::string> events(const Run& run, const std::string& event);
+std::vector<std::string> events(const Outcome& run, const std::string& event);
