@@ -78,6 +78,12 @@ Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
         close(err);
         if (options.closeStderr)
             close(2);
+        int ends[2];
+        if (options.brokenPipeStderr && pipe(ends) == 0) {
+            close(ends[0]);
+            dup2(ends[1], 2);
+            close(ends[1]);
+        }
         execve(THRUM_BINARY, argv.data(), envp.data());
         _exit(127);
     }

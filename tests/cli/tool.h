@@ -18,6 +18,8 @@ struct Options {
     bool noArgv = false;
     // True starts the process with standard error closed.
     bool closeStderr = false;
+    // True makes standard error a pipe whose reader has already gone.
+    bool brokenPipeStderr = false;
 };
 
 struct Outcome {
