@@ -30,7 +30,7 @@ std::string text(CFTypeRef node) {
 // not 1 is marked: inside a fresh dictionary its parent must be its only
 // owner. (The platform shares small strings and numbers, so counts mean
 // nothing there.)
-std::string render(CFTypeRef node) {
+std::string render(CFTypeRef node, bool key = false) {
     std::string out;
     CFTypeID type = CFGetTypeID(node);
     if (type == CFDictionaryGetTypeID()) {
@@ -40,7 +40,7 @@ std::string render(CFTypeRef node) {
         CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
         std::vector<std::string> entries;
         for (CFIndex i = 0; i < count; ++i)
-            entries.push_back(text(keys[i]) + "=" + render(values[i]));
+            entries.push_back(render(keys[i], true) + "=" + render(values[i]));
         std::sort(entries.begin(), entries.end());
         out = "{";
         for (auto& entry : entries)
@@ -53,7 +53,7 @@ std::string render(CFTypeRef node) {
             out += (i ? "," : "") + render(CFArrayGetValueAtIndex(array, i));
         out += "]";
     } else if (type == CFStringGetTypeID()) {
-        out = "str:" + text(node);
+        out = (key ? "" : "str:") + text(node);
     } else if (type == CFNumberGetTypeID()) {
         auto number = static_cast<CFNumberRef>(node);
         double value = 0;
@@ -119,9 +119,9 @@ CFTypeRef fakeCreateActuation(CFDictionaryRef description, int32_t options) {
 int32_t fakeActuate(CFTypeRef actuation, CFTypeRef motor, uint32_t arg3, float intensity, float arg5) {
     if (nullActuation)
         (void)!write(STDERR_FILENO, "actuate\n", 8);
-    char line[160];
-    std::snprintf(line, sizeof line, "actuate same=%d refs=%ld motor=%p arg3=%u intensity=%08x arg5=%08x",
-                  actuation == lastActuation, static_cast<long>(CFGetRetainCount(actuation)), motor, arg3,
+    char line[200];
+    std::snprintf(line, sizeof line, "actuate descriptionRefs=%ld same=%d refs=%ld motor=%p arg3=%u intensity=%08x arg5=%08x",
+                  static_cast<long>(CFGetRetainCount(lastDescription)), actuation == lastActuation, static_cast<long>(CFGetRetainCount(actuation)), motor, arg3,
                   std::bit_cast<uint32_t>(intensity), std::bit_cast<uint32_t>(arg5));
     calls.push_back(line);
     return actuateStatus;
@@ -151,8 +151,9 @@ class Play : public ::testing::Test {
 };
 
 std::string actuateLine(const char* motor, const char* intensity) {
-    // refs=2: play still holds the actuation while any motor is actuated.
-    return std::string("actuate same=1 refs=2 motor=") + motor + " arg3=0 intensity=" + intensity + " arg5=00000000";
+    // Play has already let go of the description, but still holds the
+    // actuation while any motor is actuated.
+    return std::string("actuate descriptionRefs=1 same=1 refs=2 motor=") + motor + " arg3=0 intensity=" + intensity + " arg5=00000000";
 }
 
 TEST_F(Play, FiresOneActuationOnEveryMotorInOrderWhateverTheStatus) {
