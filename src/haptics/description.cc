@@ -39,24 +39,25 @@ CFTypeRef platformValue(const DescriptionValue& node) {
 }  // namespace
 
 ActuationDescription describe(const Step& step) {
-    DescriptionDictionary base{
+    // The containers are made in place: a braced list of entries copies each
+    // entry, and with it every subtree below.
+    ActuationDescription description(2);
+    description[0].first = "BaseWaveform";
+    description[0].second.value = DescriptionDictionary{
         {"Type", {std::string("Gaussian")}},
         {"Amplitude", {0.0}},
         {"DurationMS", {step.ms}},
     };
-    DescriptionDictionary tone{
+    description[1].first = "Tones";
+    auto& tones = description[1].second.value.emplace<DescriptionList>(1);
+    tones[0].value = DescriptionDictionary{
         {"Type", {std::string("Sine")}},
         {"Amplitude", {1.0}},
         {"DurationMS", {step.ms}},
         {"DelayMS", {0.0}},
         {"FrequencykHz", {step.hz / 1000.0}},
     };
-    DescriptionList tones;
-    tones.push_back({std::move(tone)});
-    return {
-        {"BaseWaveform", {std::move(base)}},
-        {"Tones", {std::move(tones)}},
-    };
+    return description;
 }
 
 CFDictionaryRef platformDictionary(const DescriptionDictionary& dictionary) {
