@@ -2,6 +2,7 @@
 // simulated trackpad with one motor (loaded directly, without the redirect).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,12 @@ void describeAndConvert(benchmark::State& state) {
 BENCHMARK(describeAndConvert);
 
 #ifdef SIM_LIBRARY
+long peakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
 template <typename Function>
 void bind(Function& entry, void* library, const char* name) {
     entry = reinterpret_cast<Function>(dlsym(library, name));
@@ -59,8 +66,13 @@ void playOnSimulatedTrackpad(benchmark::State& state) {
         return;
     }
     Step step{150, 25, 1, 80};
+    // Past the first thousand steps the peak must not move: play keeps nothing.
+    for (int i = 0; i < 1000; ++i)
+        play(step, 0.8f);
+    long before = peakKiB();
     for (auto _ : state)
         play(step, 0.8f);
+    state.counters["peakGrowthKiB"] = double(peakKiB() - before);
 }
 BENCHMARK(playOnSimulatedTrackpad);
 #endif
