@@ -134,7 +134,7 @@ TEST(Schedule, KeepsToDeadlinesFromTheStart) {
 TEST(Schedule, CatchesUpAfterALateStepWithoutShiftingTheRest) {
     // The second actuate is held up 300 ms, past the deadline at 400 ms: the
     // third step starts at once (500 ms), the fourth still at 600 ms.
-    Outcome run = runThrum({"1", "150:20:1:200", "150:20:1:200", "150:20:1:100", "150:20:1:0"},
+    Outcome run = runThrum({"1", "150:20:1:200", "150:20:1:200", "150:20:1:200", "150:20:1:0"},
                        withEnv("MTSIM_DELAY", "2:300"));
     EXPECT_EQ(run.status, 0) << run.err;
     auto starts = startsAfterFirst(run);
