@@ -42,14 +42,14 @@ ActuationDescription describe(const Step& step) {
     // The containers are made in place: a braced list of entries copies each
     // entry, and with it every subtree below.
     ActuationDescription description(2);
-    description[0].first = "BaseWaveform";
-    description[0].second.value = DescriptionDictionary{
+    description[0].key = "BaseWaveform";
+    description[0].value.value = DescriptionDictionary{
         {"Type", {std::string("Gaussian")}},
         {"Amplitude", {0.0}},
         {"DurationMS", {step.ms}},
     };
-    description[1].first = "Tones";
-    auto& tones = description[1].second.value.emplace<DescriptionList>(1);
+    description[1].key = "Tones";
+    auto& tones = description[1].value.value.emplace<DescriptionList>(1);
     tones[0].value = DescriptionDictionary{
         {"Type", {std::string("Sine")}},
         {"Amplitude", {1.0}},
@@ -64,9 +64,9 @@ CFDictionaryRef platformDictionary(const DescriptionDictionary& dictionary) {
     std::vector<CFTypeRef> keys, values;
     keys.reserve(dictionary.size());
     values.reserve(dictionary.size());
-    for (const auto& [key, value] : dictionary) {
-        keys.push_back(platformText(key));
-        values.push_back(platformValue(value));
+    for (const DescriptionEntry& entry : dictionary) {
+        keys.push_back(platformText(entry.key));
+        values.push_back(platformValue(entry.value));
     }
     CFDictionaryRef made = CFDictionaryCreate(kCFAllocatorDefault, keys.data(), values.data(),
                                               static_cast<CFIndex>(keys.size()), &kCFTypeDictionaryKeyCallBacks,

@@ -4,20 +4,27 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <string>
-#include <utility>
 #include <variant>
 #include <vector>
 
 #include "driver/step.h"
 
 struct DescriptionValue;
-using DescriptionDictionary = std::vector<std::pair<std::string, DescriptionValue>>;
+struct DescriptionEntry;
+using DescriptionDictionary = std::vector<DescriptionEntry>;
 using DescriptionList = std::vector<DescriptionValue>;
 
 // One node: a text, a 64-bit float number, a dictionary with text keys (each
 // key once) or a list. Containers own their children.
 struct DescriptionValue {
     std::variant<std::string, double, DescriptionDictionary, DescriptionList> value;
+};
+
+// A plain record, not a std::pair: a pair's traits would ask whether the node
+// is complete while the node is still being defined.
+struct DescriptionEntry {
+    std::string key;
+    DescriptionValue value;
 };
 
 // The top level: "BaseWaveform" and "Tones".
