@@ -164,9 +164,9 @@ void configureDevices() {
         else if (name == "noopen")
             device.behaviour = Behaviour::noOpen;
         else if (name != "motor")
-            badSetting("MTSIM_DEVICES", setting);
+            badSetting("MTSIM_DEVICES", std::string(text));
         if (device.hasID && !parseUnsigned(element.substr(equals + 1), device.id))
-            badSetting("MTSIM_DEVICES", setting);
+            badSetting("MTSIM_DEVICES", std::string(text));
         deviceTable.push_back(device);
         listElements.push_back(&deviceTable.back());
     }
