@@ -142,17 +142,19 @@ def startup(bench, runs=300):
 
 def scaling(bench, counts=(1000, 10000, 100000)):
     print("== waits of 0: total time against the number of steps (no log)")
-    per_step = {}
+    per_step, totals = {}, {}
     for count in counts:
         steps = ["1:0:1:0"] * count
         walls = [bench.spawn([bench.thrum, "1"] + steps, bench.env())[1] for _ in range(3 if count >= 100000 else 5)]
-        wall = statistics.median(walls)
+        wall = totals[count] = statistics.median(walls)
         per_step[count] = (wall - 0.1) / count * 1e6
         print(f"{count:>7} steps: total {wall:.3f} s (median of {len(walls)}), "
               f"{per_step[count]:.2f} µs a step beyond the closing 0.1 s")
     first = counts[0]
     print("per-step time relative to " + str(first) + " steps: "
           + ", ".join(f"{c}: {per_step[c] / per_step[first]:.2f}" for c in counts))
+    print("marginal cost a step: " + ", ".join(
+        f"{a}→{b}: {(totals[b] - totals[a]) / (b - a) * 1e6:.2f} µs" for a, b in zip(counts, counts[1:])))
 
 
 def main():

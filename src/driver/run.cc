@@ -18,8 +18,9 @@ std::vector<Step> steps;
 Instant last;
 
 std::optional<float> parseStrength(std::string_view text) {
+    // Without the locale object nothing is read as a number.
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    if (text.empty())
+    if (text.empty() || !cLocale)
         return std::nullopt;
     switch (text.front()) {
     case '\0': case '\t': case '\n': case '\v': case '\f': case '\r': case ' ':

@@ -56,9 +56,9 @@ TEST(Strength, AcceptedTextsReachTheIntensityClamped) {
         const char* text;
         uint32_t bits;
     };
-    for (Case c : std::vector<Case>{{"2", 0x3f800000}, {"1e3", 0x3f800000}, {"-1", 0}, {"0.5", 0x3f000000},
-                                    {".5", 0x3f000000}, {"+0.5", 0x3f000000}, {"5e-1", 0x3f000000},
-                                    {"0x1p-1", 0x3f000000},
+    // The full range of texts is read in the unit tests; these show that the
+    // value the run stores is the one every actuate carries.
+    for (Case c : std::vector<Case>{{"2", 0x3f800000}, {"-1", 0}, {"0x1p-1", 0x3f000000},
                                     // Rounded once, straight to 32 bits; by way of a double it would be 0.5.
                                     {"0.5000000298023223876953125001", 0x3f000001}}) {
         Outcome run = runThrum({c.text, "150:20:1:0"});
@@ -71,12 +71,11 @@ TEST(Strength, AcceptedTextsReachTheIntensityClamped) {
 }
 
 TEST(Strength, RejectedTextsEndBeforeAnythingPlays) {
-    for (const char* text : {"0,5", " 0.5", "0.5 ", "", "inf", "nan", "1e39", "x"}) {
+    for (const char* text : {"0,5", "0.5 ", "", "1e39"}) {
         Outcome run = runThrum({text, "150:20:1:0"});
         expectFailure(run, "no strength");
         EXPECT_TRUE(events(run, "actuate").empty()) << '"' << text << '"';
     }
-    expectFailure(runThrum({}), "no strength");
     // The strength is judged before the steps.
     expectFailure(runThrum({"0,5", "150:20"}), "no strength");
 }
