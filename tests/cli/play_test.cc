@@ -10,7 +10,6 @@
 
 using testing::ElementsAre;
 using testing::ElementsAreArray;
-using testing::IsEmpty;
 
 namespace {
 
@@ -100,19 +99,4 @@ TEST(Actuation, NoActuationEndsTheRunAfterTheEarlierStepsPlayed) {
     ASSERT_EQ(log.size(), 11u);
     EXPECT_EQ(log[9], "destroy actuation@2");
     EXPECT_THAT(log[10], testing::EndsWith("-> null"));
-}
-
-TEST(Actuation, EqualStepsEachGetTheirOwnDescriptionAndActuation) {
-    std::vector<std::string> args{"1"};
-    for (int k = 0; k < 300; ++k)
-        args.push_back("150:0:1:0");
-    Outcome run = runThrum(args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(events(run, "createActuation").size(), 300u);
-    EXPECT_EQ(events(run, "dropped").size(), 300u);
-    EXPECT_EQ(events(run, "destroy").size(), 300u);
-    EXPECT_THAT(events(run, "kept"), IsEmpty());
-    std::vector<std::string> created = events(run, "createActuation");
-    for (auto& line : created)
-        EXPECT_EQ(line.substr(0, line.find(" description=")), "createActuation options=0 refs=1 childRefs=1");
 }
