@@ -81,12 +81,12 @@ def lateness_us(times, waits_ms):
 
 def summary(late):
     drift = statistics.mean(late[-100:]) - statistics.mean(late[1:101])
-    return (statistics.median(late[1:]), percentile(late[1:], 99), max(late[1:]), drift)
+    return (statistics.median(late[1:]), percentile(late[1:], 99), max(late[1:]), drift, min(late[1:]))
 
 
 def precision(bench, repeat, count=1000, wait_ms=5, ms=1):
     print(f"== precision: {count} steps, wait {wait_ms} ms (lateness in µs against first start + earlier waits)")
-    print(f"{'run':<12}{'median':>9}{'p99':>9}{'max':>9}{'drift':>9}{'length Δ ms':>13}")
+    print(f"{'run':<12}{'median':>9}{'p99':>9}{'max':>9}{'drift':>9}{'min':>9}{'length Δ ms':>13}")
     ratios = []
     for r in range(repeat):
         steps = [f"150:{ms}:1:{wait_ms}"] * count
@@ -101,7 +101,9 @@ def precision(bench, repeat, count=1000, wait_ms=5, ms=1):
         print(f"{'reference #' + str(r + 1):<12}" + "".join(f"{v:9.1f}" for v in ref))
         ratios.append(ours[1] / ref[1] if ref[1] > 0 else float("inf"))
     print("p99 ratio thrum / reference: " + ", ".join(f"{x:.2f}" for x in ratios))
-    print(f"(length Δ: first actuate to the end of the process, minus {count}×{wait_ms} + {ms} + 100 ms)")
+    print(f"(length Δ: first actuate to the end of the process, minus {count}×{wait_ms} + {ms} + 100 ms;")
+    print(" a negative min means the first start was itself late by at least that much, which")
+    print(" makes every later figure look that much earlier)")
 
 
 def cpu(bench, repeat):
