@@ -32,7 +32,7 @@ std::string slurp(const std::string& path) {
 
 }  // namespace
 
-Run runThrum(const std::vector<std::string>& args, const Options& options) {
+Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
     std::string outPath = temporaryFile("out"), errPath = temporaryFile("err"), logPath = temporaryFile("log");
 
     std::vector<std::string> env;
@@ -78,13 +78,19 @@ Run runThrum(const std::vector<std::string>& args, const Options& options) {
         close(err);
         if (options.closeStderr)
             close(2);
+        int ends[2];
+        if (options.brokenPipeStderr && pipe(ends) == 0) {
+            close(ends[0]);
+            dup2(ends[1], 2);
+            close(ends[1]);
+        }
         execve(THRUM_BINARY, argv.data(), envp.data());
         _exit(127);
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
     }
-    Run run;
+    Outcome run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = slurp(outPath);
@@ -101,7 +107,7 @@ Run runThrum(const std::vector<std::string>& args, const Options& options) {
     return run;
 }
 
-std::vector<std::string> events(const Run& run, const std::string& event) {
+std::vector<std::string> events(const Outcome& run, const std::string& event) {
     std::vector<std::string> found;
     for (auto& line : run.log)
         if (line == event || line.rfind(event + " ", 0) == 0)

@@ -18,9 +18,11 @@ struct Options {
     bool noArgv = false;
     // True starts the process with standard error closed.
     bool closeStderr = false;
+    // True makes standard error a pipe whose reader has already gone.
+    bool brokenPipeStderr = false;
 };
 
-struct Run {
+struct Outcome {
     int status = -1;  // exit status, or 128 + the signal that ended it
     std::string out;
     std::string err;
@@ -29,7 +31,7 @@ struct Run {
     double seconds = 0;            // wall time of the whole process
 };
 
-Run runThrum(const std::vector<std::string>& args, const Options& options = {});
+Outcome runThrum(const std::vector<std::string>& args, const Options& options = {});
 
 // The log lines whose event (first word after the timestamp) is `event`.
-std::vector<std::string> events(const Run& run, const std::string& event);
+std::vector<std::string> events(const Outcome& run, const std::string& event);

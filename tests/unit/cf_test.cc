@@ -1,0 +1,160 @@
+// The CoreFoundation stand-in's ownership rules: the tests of the tool and the
+// simulation lean on them to prove every release the tool owes.
+#include <CoreFoundation/CoreFoundation.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> destroyed;
+
+// An object whose end is observable the way the simulation observes its own:
+// a one-element array whose release callback records the destruction.
+void recordRelease(CFAllocatorRef, const void* value) {
+    destroyed.push_back(static_cast<const char*>(value));
+}
+const CFArrayCallBacks tracking = {0, nullptr, recordRelease, nullptr, nullptr};
+
+CFArrayRef tracked(const char* name) {
+    const void* value = name;
+    return CFArrayCreate(kCFAllocatorDefault, &value, 1, &tracking);
+}
+
+CFStringRef text(const char* s) {
+    return CFStringCreateWithCString(kCFAllocatorDefault, s, kCFStringEncodingUTF8);
+}
+
+class StandIn : public testing::Test {
+protected:
+    void SetUp() override { destroyed.clear(); }
+};
+
+TEST_F(StandIn, ObjectDiesWhenItsCountReachesZero) {
+    CFArrayRef a = tracked("a");
+    EXPECT_EQ(CFGetRetainCount(a), 1);
+    CFRetain(a);
+    CFRelease(a);
+    EXPECT_TRUE(destroyed.empty());
+    CFRelease(a);
+    EXPECT_EQ(destroyed, std::vector<std::string>{"a"});
+}
+
+TEST_F(StandIn, ContainersRetainOnInsertionAndReleaseOnDestruction) {
+    CFArrayRef child = tracked("child");
+    const void* values[] = {child, child};
+    CFArrayRef parent = CFArrayCreate(kCFAllocatorDefault, values, 2, &kCFTypeArrayCallBacks);
+    EXPECT_EQ(CFGetRetainCount(child), 3);
+    CFRelease(child);
+    EXPECT_TRUE(destroyed.empty());
+    CFRelease(parent);
+    EXPECT_EQ(destroyed, std::vector<std::string>{"child"});
+
+    CFStringRef key = text("Key");
+    CFArrayRef value = tracked("value");
+    const void* keys[] = {key};
+    const void* dictValues[] = {value};
+    CFDictionaryRef dict = CFDictionaryCreate(kCFAllocatorDefault, keys, dictValues, 1, &kCFTypeDictionaryKeyCallBacks,
+                                              &kCFTypeDictionaryValueCallBacks);
+    EXPECT_EQ(CFGetRetainCount(key), 2);
+    EXPECT_EQ(CFGetRetainCount(value), 2);
+    CFRelease(key);
+    CFRelease(value);
+    CFRelease(dict);
+    EXPECT_EQ(destroyed, (std::vector<std::string>{"child", "value"}));
+}
+
+TEST_F(StandIn, NullCallBacksNeitherRetainNorRelease) {
+    CFArrayRef child = tracked("child");
+    const void* values[] = {child, nullptr};
+    CFArrayRef parent = CFArrayCreate(kCFAllocatorDefault, values, 2, nullptr);
+    EXPECT_EQ(CFGetRetainCount(child), 1);
+    EXPECT_EQ(CFArrayGetValueAtIndex(parent, 1), nullptr);
+    CFRelease(parent);
+    EXPECT_EQ(CFGetRetainCount(child), 1);
+    CFRelease(child);
+    EXPECT_EQ(destroyed, std::vector<std::string>{"child"});
+}
+
+TEST_F(StandIn, DictionaryFindsEqualKeysAndKeepsTheLastOfTwo) {
+    CFStringRef k1 = text("Type"), k2 = text("Type"), probe = text("Type");
+    CFArrayRef first = tracked("first"), second = tracked("second");
+    const void* keys[] = {k1, k2};
+    const void* values[] = {first, second};
+    CFDictionaryRef dict = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 2, &kCFTypeDictionaryKeyCallBacks,
+                                              &kCFTypeDictionaryValueCallBacks);
+    CFRelease(first);
+    CFRelease(second);
+    EXPECT_EQ(destroyed, std::vector<std::string>{"first"});
+    EXPECT_EQ(CFDictionaryGetCount(dict), 1);
+    EXPECT_EQ(CFDictionaryGetValue(dict, probe), second);
+    EXPECT_EQ(CFGetRetainCount(k2), 1);  // the duplicate key was not kept
+    const void* gotKeys[1];
+    const void* gotValues[1];
+    CFDictionaryGetKeysAndValues(dict, gotKeys, gotValues);
+    EXPECT_EQ(gotKeys[0], k1);
+    EXPECT_EQ(gotValues[0], second);
+    CFRelease(dict);
+    EXPECT_EQ(CFGetRetainCount(k1), 1);
+    for (CFStringRef s : {k1, k2, probe})
+        CFRelease(s);
+}
+
+TEST_F(StandIn, NumbersKeepTheirCanonicalTypeAndExactValue) {
+    double tenth = 0.1;
+    CFNumberRef d = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &tenth);
+    EXPECT_EQ(CFNumberGetType(d), kCFNumberFloat64Type);
+    EXPECT_TRUE(CFNumberIsFloatType(d));
+    double back = 0;
+    EXPECT_TRUE(CFNumberGetValue(d, kCFNumberFloat64Type, &back));
+    EXPECT_EQ(back, tenth);
+    float narrow = 0;
+    EXPECT_FALSE(CFNumberGetValue(d, kCFNumberFloat32Type, &narrow));  // 0.1 loses bits as a float
+    int one = 1;
+    CFNumberRef i = CFNumberCreate(kCFAllocatorDefault, kCFNumberIntType, &one);
+    EXPECT_EQ(CFNumberGetType(i), kCFNumberSInt32Type);
+    EXPECT_FALSE(CFNumberIsFloatType(i));
+    double oneReal = 1.0;
+    CFNumberRef r = CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &oneReal);
+    EXPECT_TRUE(CFEqual(i, r));
+    EXPECT_EQ(CFGetTypeID(d), CFNumberGetTypeID());
+    for (CFNumberRef n : {d, i, r})
+        CFRelease(n);
+}
+
+TEST_F(StandIn, StringsAreUtf8WithUtf16Lengths) {
+    CFStringRef s = text("a\xc3\xa9\xf0\x9f\x91\x8d");  // a, e acute, a thumbs-up outside the BMP
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(CFStringGetLength(s), 4);
+    char buffer[8];
+    EXPECT_TRUE(CFStringGetCString(s, buffer, sizeof buffer, kCFStringEncodingUTF8));
+    EXPECT_STREQ(buffer, "a\xc3\xa9\xf0\x9f\x91\x8d");
+    char small[7];
+    EXPECT_FALSE(CFStringGetCString(s, small, sizeof small, kCFStringEncodingUTF8));
+    EXPECT_EQ(CFGetTypeID(s), CFStringGetTypeID());
+    CFRelease(s);
+    EXPECT_EQ(text("\xff"), nullptr);
+    EXPECT_EQ(text("\xc0\x80"), nullptr);  // an overlong NUL
+}
+
+using StandInDeathTest = StandIn;
+
+TEST_F(StandInDeathTest, MisuseAbortsWithAMessage) {
+    EXPECT_DEATH(CFRelease(nullptr), "CFRelease: called with NULL");
+    EXPECT_DEATH(
+        {
+            CFArrayRef a = tracked("a");
+            CFRelease(a);
+            CFRelease(a);
+        },
+        "not alive");
+    EXPECT_DEATH(
+        {
+            CFArrayRef a = tracked("a");
+            CFArrayGetValueAtIndex(a, 1);
+        },
+        "out of bounds");
+}
+
+}  // namespace
