@@ -1,3 +1,19 @@
 #include "haptics/play.h"
 
-void play(const Step&, float) {}
+#include "fail.h"
+#include "haptics/description.h"
+#include "haptics/framework.h"
+#include "haptics/motors.h"
+
+void play(const Step& step, float strength) {
+    CFDictionaryRef description = platformDictionary(describe(step));
+    CFTypeRef actuation = createActuation(description, 0);
+    CFRelease(description);
+    if (!actuation)
+        fail("no actuation");
+
+    float intensity = step.level * strength;
+    for (MotorHandle motor : motors)
+        actuate(actuation, motor, 0, intensity, 0.0f);
+    CFRelease(actuation);
+}

@@ -101,7 +101,9 @@ TEST(Discovery, OpenMotorsAndTheListAreHeldUntilTheEnd) {
     Options two = devices("motor=1,motor=2");
     for (auto& args : std::vector<std::vector<std::string>>{{"--check"}, {"1", "150:0:1:0"}, {"1", "x"}}) {
         Outcome run = runThrum(args, two);
-        EXPECT_THAT(events(run, "destroy"), IsEmpty()) << args.back();
+        // Only the actuation of each played step is ever released.
+        for (auto& line : events(run, "destroy"))
+            EXPECT_EQ(line.rfind("destroy actuation@", 0), 0u) << args.back() << ": " << line;
     }
 }
 

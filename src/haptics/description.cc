@@ -1,0 +1,77 @@
+#include "haptics/description.h"
+
+namespace {
+
+CFTypeRef platformValue(const DescriptionValue& node);
+
+// The container retains what it is given, so each child's own reference is
+// dropped once the container exists: the container is then its only owner.
+void releaseAll(const std::vector<CFTypeRef>& objects) {
+    for (CFTypeRef object : objects)
+        CFRelease(object);
+}
+
+CFTypeRef platformList(const DescriptionList& list) {
+    std::vector<CFTypeRef> values;
+    values.reserve(list.size());
+    for (const DescriptionValue& element : list)
+        values.push_back(platformValue(element));
+    CFArrayRef array = CFArrayCreate(kCFAllocatorDefault, values.data(), static_cast<CFIndex>(values.size()),
+                                     &kCFTypeArrayCallBacks);
+    releaseAll(values);
+    return array;
+}
+
+CFTypeRef platformText(const std::string& text) {
+    return CFStringCreateWithCString(kCFAllocatorDefault, text.c_str(), kCFStringEncodingUTF8);
+}
+
+CFTypeRef platformValue(const DescriptionValue& node) {
+    if (auto* text = std::get_if<std::string>(&node.value))
+        return platformText(*text);
+    if (auto* number = std::get_if<double>(&node.value))
+        return CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, number);
+    if (auto* dictionary = std::get_if<DescriptionDictionary>(&node.value))
+        return platformDictionary(*dictionary);
+    return platformList(std::get<DescriptionList>(node.value));
+}
+
+}  // namespace
+
+ActuationDescription describe(const Step& step) {
+    // The containers are made in place: a braced list of entries copies each
+    // entry, and with it every subtree below.
+    ActuationDescription description(2);
+    description[0].key = "BaseWaveform";
+    description[0].value.value = DescriptionDictionary{
+        {"Type", {std::string("Gaussian")}},
+        {"Amplitude", {0.0}},
+        {"DurationMS", {step.ms}},
+    };
+    description[1].key = "Tones";
+    auto& tones = description[1].value.value.emplace<DescriptionList>(1);
+    tones[0].value = DescriptionDictionary{
+        {"Type", {std::string("Sine")}},
+        {"Amplitude", {1.0}},
+        {"DurationMS", {step.ms}},
+        {"DelayMS", {0.0}},
+        {"FrequencykHz", {step.hz / 1000.0}},
+    };
+    return description;
+}
+
+CFDictionaryRef platformDictionary(const DescriptionDictionary& dictionary) {
+    std::vector<CFTypeRef> keys, values;
+    keys.reserve(dictionary.size());
+    values.reserve(dictionary.size());
+    for (const DescriptionEntry& entry : dictionary) {
+        keys.push_back(platformText(entry.key));
+        values.push_back(platformValue(entry.value));
+    }
+    CFDictionaryRef made = CFDictionaryCreate(kCFAllocatorDefault, keys.data(), values.data(),
+                                              static_cast<CFIndex>(keys.size()), &kCFTypeDictionaryKeyCallBacks,
+                                              &kCFTypeDictionaryValueCallBacks);
+    releaseAll(keys);
+    releaseAll(values);
+    return made;
+}
