@@ -33,7 +33,7 @@ class Fault(Exception):
 # The texts the C library's strtod reads whole in the C locale.
 DECIMAL = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
 HEXADECIMAL = re.compile(r"[+-]?0[xX]([0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)([pP][+-]?\d+)?")
-SPECIAL = re.compile(r"[+-]?(inf|infinity|nan(\([0-9A-Za-z_]*\))?)", re.IGNORECASE)
+NOT_FINITE = re.compile(r"[+-]?(inf|infinity|nan(\([0-9A-Za-z_]*\))?)", re.IGNORECASE)
 
 
 def number(piece):
@@ -41,7 +41,7 @@ def number(piece):
         return float(piece)
     if HEXADECIMAL.fullmatch(piece):
         return float.fromhex(piece)
-    if SPECIAL.fullmatch(piece):
+    if NOT_FINITE.fullmatch(piece):
         return float("nan")
     return None
 
