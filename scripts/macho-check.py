@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Checks that a file is a Mach-O arm64 executable for macOS that links
-CoreFoundation, and nothing beyond the C and C++ runtimes besides, and that it
-does not link the multitouch framework (the tool opens that at run time).
+"""Checks that a file is a Mach-O arm64 executable for macOS 12 or later that
+links CoreFoundation, and nothing beyond the C and C++ runtimes besides, and
+that it does not link the multitouch framework (the tool opens that at run time).
 
     macho-check.py FILE     prints the libraries it links; exit 1 on a fault
 """
@@ -12,6 +12,9 @@ MH_MAGIC_64 = 0xFEEDFACF
 CPU_TYPE_ARM64 = 0x0100000C
 MH_EXECUTE = 2
 LC_REQ_DYLD = 0x80000000
+LC_BUILD_VERSION = 0x32
+PLATFORM_MACOS = 1
+OLDEST_MACOS = (12, 0)
 # Every load command that names a library the loader must bind.
 DYLIB_COMMANDS = {
     0xC: "LC_LOAD_DYLIB",
@@ -25,8 +28,9 @@ ALLOWED = {COREFOUNDATION, "/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dyli
 MULTITOUCH = "MultitouchSupport"
 
 
-def linked_libraries(data):
-    """The names in the load commands of a thin 64-bit Mach-O image."""
+def load_commands(data):
+    """The libraries named in the load commands of a thin 64-bit Mach-O
+    image, and the oldest macOS it is built for (None if it says none)."""
     if len(data) < 32:
         raise ValueError("too short for a Mach-O header")
     magic, cputype, _, filetype, ncmds, sizeofcmds = struct.unpack_from("<IiiIII", data, 0)
@@ -39,6 +43,7 @@ def linked_libraries(data):
     if 32 + sizeofcmds > len(data):
         raise ValueError("load commands run past the end of the file")
     names = []
+    oldest = None
     offset = 32
     for _ in range(ncmds):
         cmd, cmdsize = struct.unpack_from("<II", data, offset)
@@ -48,8 +53,13 @@ def linked_libraries(data):
             (name_offset,) = struct.unpack_from("<I", data, offset + 8)
             raw = data[offset + name_offset:offset + cmdsize]
             names.append((DYLIB_COMMANDS[cmd], raw.split(b"\0", 1)[0].decode()))
+        elif cmd == LC_BUILD_VERSION:
+            platform, minos = struct.unpack_from("<II", data, offset + 8)
+            if platform != PLATFORM_MACOS:
+                raise ValueError(f"built for platform {platform}, not macOS")
+            oldest = (minos >> 16, (minos >> 8) & 0xFF)
         offset += cmdsize
-    return names
+    return names, oldest
 
 
 def main():
@@ -59,11 +69,15 @@ def main():
     with open(path, "rb") as binary:
         data = binary.read()
     try:
-        names = linked_libraries(data)
+        names, oldest = load_commands(data)
     except (ValueError, struct.error) as fault:
         print(f"macho-check: {path}: {fault}", file=sys.stderr)
         return 1
     faults = []
+    if oldest is None:
+        faults.append("names no macOS version")
+    elif oldest > OLDEST_MACOS:
+        faults.append(f"needs macOS {oldest[0]}.{oldest[1]}, later than {OLDEST_MACOS[0]}.{OLDEST_MACOS[1]}")
     for command, name in names:
         print(f"  {command} {name}")
         if MULTITOUCH in name:
@@ -75,7 +89,8 @@ def main():
     for fault in faults:
         print(f"macho-check: {path}: {fault}", file=sys.stderr)
     if not faults:
-        print(f"macho-check: {path}: Mach-O arm64 executable; links CoreFoundation, not the multitouch framework")
+        print(f"macho-check: {path}: Mach-O arm64 executable for macOS {oldest[0]}.{oldest[1]} or later; "
+              "links CoreFoundation, not the multitouch framework")
     return 1 if faults else 0
 
 

