@@ -4,7 +4,7 @@
 # the multitouch framework. The compiler is Zig's bundled clang with macOS C
 # library headers, fetched once with npm into a cache outside the repository;
 # the build logic lives in cmake/macos-cross.cmake. The first build also
-# compiles libc++ for the target, which takes about a minute.
+# compiles libc++ for the target, which takes a minute or more.
 #
 #   scripts/macos-build.sh [build-dir]      default build-macos
 set -eu
