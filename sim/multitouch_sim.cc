@@ -434,10 +434,13 @@ CFTypeRef createActuationFrom(CFDictionaryRef description, int32_t options) {
         logEvent(event + "refs=0 childRefs=0 description=? -> null");
         return nullptr;
     }
-    CFIndex refs = CFGetRetainCount(description), childRefs = 0;
-    std::string tree;
-    describe(description, tree, childRefs);
-    event += format("refs=%ld childRefs=%ld description=", long(refs), long(childRefs)) + tree + " -> ";
+    // Rendering the tree is most of the simulation's cost; with no log, skip it.
+    if (logFd >= 0) {
+        CFIndex refs = CFGetRetainCount(description), childRefs = 0;
+        std::string tree;
+        describe(description, tree, childRefs);
+        event += format("refs=%ld childRefs=%ld description=", long(refs), long(childRefs)) + tree + " -> ";
+    }
     heldDescription = static_cast<CFDictionaryRef>(CFRetain(description));
     heldSerial = call;
     if (nullActuations.count(call)) {
