@@ -2,14 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <locale.h>
 #include <string>
 #include <thread>
-#ifdef __APPLE__
-#include <xlocale.h>
-#endif
 
+#include "driver/number.h"
 #include "fail.h"
 #include "haptics/play.h"
 
@@ -18,21 +14,12 @@ std::vector<Step> steps;
 Instant last;
 
 std::optional<float> parseStrength(std::string_view text) {
-    // Without the locale object nothing is read as a number.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    if (text.empty() || !cLocale)
+    // A leading NUL is no number either: the conversion stops at it at once.
+    std::string scratch;
+    std::optional<float> read = readFloat(text, scratch);
+    if (!read || !std::isfinite(*read))
         return std::nullopt;
-    switch (text.front()) {
-    case '\0': case '\t': case '\n': case '\v': case '\f': case '\r': case ' ':
-        return std::nullopt;
-    }
-    // Straight to 32 bits: going by way of a double rounds twice, and the two
-    // roundings differ from one for some texts.
-    std::string copy(text);
-    char* end = nullptr;
-    float value = strtof_l(copy.c_str(), &end, cLocale);
-    if (end != copy.c_str() + copy.size() || !std::isfinite(value))
-        return std::nullopt;
+    float value = *read;
     if (value < 0)
         value = 0;
     if (value > 1)
