@@ -1,5 +1,6 @@
 #include "tool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,7 +47,8 @@ Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
     }
     // The redirect is preloaded ahead of the sanitizer runtime; that is fine.
     const char* asan = getenv("ASAN_OPTIONS");
-    env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : ""));
+    env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : "") +
+                  (options.asanOptions.empty() ? "" : ":" + options.asanOptions));
     if (options.redirect) {
         env.push_back(std::string("LD_PRELOAD=") + REDIRECT_LIBRARY);
         if (!options.library.empty())
@@ -84,6 +87,14 @@ Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
             close(ends[0]);
             dup2(ends[1], 2);
             close(ends[1]);
+        }
+        if (options.stderrFd >= 0)
+            dup2(options.stderrFd, 2);
+        for (auto& [resource, value] : options.limits) {
+            rlimit limit;
+            getrlimit(resource, &limit);
+            limit.rlim_cur = std::min<rlim_t>(value, limit.rlim_max);
+            setrlimit(resource, &limit);
         }
         execve(THRUM_BINARY, argv.data(), envp.data());
         _exit(127);

@@ -20,6 +20,14 @@ struct Options {
     bool closeStderr = false;
     // True makes standard error a pipe whose reader has already gone.
     bool brokenPipeStderr = false;
+    // A descriptor of the caller's to hand the process as standard error; -1
+    // for the file that `Outcome::err` reads.
+    int stderrFd = -1;
+    // Soft resource limits to start the process with: (RLIMIT_..., value),
+    // each at most the hard limit.
+    std::vector<std::pair<int, unsigned long long>> limits;
+    // Appended to the sanitizer's options, for a binary built with one.
+    std::string asanOptions;
 };
 
 struct Outcome {

@@ -1,0 +1,67 @@
+// How the process ends when its one line cannot simply be written: standard
+// error gone, at its size limit or full.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "tool.h"
+
+TEST(Fail, ExitStatusIsOneEvenWhenStandardErrorCannotBeWritten) {
+    Options closed;
+    closed.closeStderr = true;
+    EXPECT_EQ(runThrum({"2x"}, closed).status, 1);
+    Options broken;
+    broken.brokenPipeStderr = true;
+    EXPECT_EQ(runThrum({"2x"}, broken).status, 1);
+
+    // Standard error a file at its size limit: the write fails instead of the
+    // signal ending the process. Without the simulation its log is not written
+    // either, so only the tool's own line meets the limit.
+    for (unsigned long long limit : {0, 8}) {
+        Options full;
+        full.redirect = false;
+        full.limits = {{RLIMIT_FSIZE, limit}};
+        Outcome run = runThrum({"1"}, full);
+        EXPECT_EQ(run.status, 1) << limit;
+        EXPECT_EQ(run.err, std::string("no MTDeviceCreateList\n").substr(0, limit)) << limit;
+    }
+}
+
+TEST(Fail, AFullNonBlockingStandardErrorGetsTheWholeLineOnceDrained) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    std::string filler(4096, '.');
+    size_t filled = 0;
+    for (ssize_t n; (n = write(ends[1], filler.data(), filler.size())) > 0;)
+        filled += size_t(n);
+    ASSERT_EQ(errno, EAGAIN);
+
+    // Longer than the pipe holds, so the line goes out in several writes.
+    std::string argument(100000, 'x');
+    std::string drained;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        char buffer[65536];
+        for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;)
+            drained.append(buffer, size_t(n));
+    });
+    Options options;
+    options.stderrFd = ends[1];
+    Outcome run = runThrum({"1", argument}, options);
+    close(ends[1]);
+    reader.join();
+    close(ends[0]);
+
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(drained.size(), filled + 13 + argument.size());
+    EXPECT_EQ(drained.substr(filled), "not a step: " + argument + "\n");
+}
