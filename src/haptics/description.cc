@@ -1,6 +1,17 @@
 #include "haptics/description.h"
 
+#include "fail.h"
+
 namespace {
+
+// The platform's create calls give null only when memory runs out (every text
+// here is plain ASCII), and a null must never be handed on into a container.
+template <typename Ref>
+Ref created(Ref object) {
+    if (!object)
+        fail("out of memory");
+    return object;
+}
 
 CFTypeRef platformValue(const DescriptionValue& node);
 
@@ -16,21 +27,21 @@ CFTypeRef platformList(const DescriptionList& list) {
     values.reserve(list.size());
     for (const DescriptionValue& element : list)
         values.push_back(platformValue(element));
-    CFArrayRef array = CFArrayCreate(kCFAllocatorDefault, values.data(), static_cast<CFIndex>(values.size()),
-                                     &kCFTypeArrayCallBacks);
+    CFArrayRef array = created(CFArrayCreate(kCFAllocatorDefault, values.data(),
+                                             static_cast<CFIndex>(values.size()), &kCFTypeArrayCallBacks));
     releaseAll(values);
     return array;
 }
 
 CFTypeRef platformText(const std::string& text) {
-    return CFStringCreateWithCString(kCFAllocatorDefault, text.c_str(), kCFStringEncodingUTF8);
+    return created(CFStringCreateWithCString(kCFAllocatorDefault, text.c_str(), kCFStringEncodingUTF8));
 }
 
 CFTypeRef platformValue(const DescriptionValue& node) {
     if (auto* text = std::get_if<std::string>(&node.value))
         return platformText(*text);
     if (auto* number = std::get_if<double>(&node.value))
-        return CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, number);
+        return created(CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, number));
     if (auto* dictionary = std::get_if<DescriptionDictionary>(&node.value))
         return platformDictionary(*dictionary);
     return platformList(std::get<DescriptionList>(node.value));
@@ -68,9 +79,9 @@ CFDictionaryRef platformDictionary(const DescriptionDictionary& dictionary) {
         keys.push_back(platformText(entry.key));
         values.push_back(platformValue(entry.value));
     }
-    CFDictionaryRef made = CFDictionaryCreate(kCFAllocatorDefault, keys.data(), values.data(),
-                                              static_cast<CFIndex>(keys.size()), &kCFTypeDictionaryKeyCallBacks,
-                                              &kCFTypeDictionaryValueCallBacks);
+    CFDictionaryRef made = created(CFDictionaryCreate(kCFAllocatorDefault, keys.data(), values.data(),
+                                                      static_cast<CFIndex>(keys.size()), &kCFTypeDictionaryKeyCallBacks,
+                                                      &kCFTypeDictionaryValueCallBacks));
     releaseAll(keys);
     releaseAll(values);
     return made;

@@ -34,5 +34,6 @@ using ActuationDescription = DescriptionDictionary;
 ActuationDescription describe(const Step& step);
 
 // A new platform dictionary holding the same tree, owned by the caller, who
-// gives it up with one CFRelease; nothing else made here outlives it.
+// gives it up with one CFRelease; nothing else made here outlives it. Ends the
+// process with "out of memory" when the platform cannot make a part of it.
 CFDictionaryRef platformDictionary(const DescriptionDictionary& dictionary);

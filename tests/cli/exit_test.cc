@@ -1,5 +1,5 @@
 // How the process ends when its one line cannot simply be written: standard
-// error gone, at its size limit or full.
+// error gone, at its size limit or full, and memory running out.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +13,14 @@
 #include <vector>
 
 #include "tool.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define THRUM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define THRUM_ASAN 1
+#endif
+#endif
 
 TEST(Fail, ExitStatusIsOneEvenWhenStandardErrorCannotBeWritten) {
     Options closed;
@@ -64,4 +72,30 @@ TEST(Fail, AFullNonBlockingStandardErrorGetsTheWholeLineOnceDrained) {
     EXPECT_EQ(run.status, 1);
     ASSERT_EQ(drained.size(), filled + 13 + argument.size());
     EXPECT_EQ(drained.substr(filled), "not a step: " + argument + "\n");
+}
+
+TEST(Fail, RunningOutOfMemoryEndsWithItsOwnLine) {
+    // 300,000 steps need some 40 MB; the tool starts in under 10. The command
+    // line itself needs a larger stack limit to be passed at all.
+    std::vector<std::string> args(300000, "0:0:0:0");
+    args.insert(args.begin(), "1");
+    Options options;
+    options.limits = {{RLIMIT_STACK, 64ull << 20}};
+#ifdef THRUM_ASAN
+    // The sanitizer reserves far more address space than any limit would
+    // leave, so it is its own allocator that is made to refuse instead.
+    options.asanOptions = "allocator_may_return_null=1:max_allocation_size_mb=1";
+#else
+    options.limits.push_back({RLIMIT_AS, 24ull << 20});
+#endif
+    Outcome run = runThrum(args, options);
+#ifdef THRUM_ASAN
+    // The sanitizer notes each refusal on standard error itself first.
+    std::string note = "WARNING: AddressSanitizer failed to allocate";
+    if (run.err.rfind("==", 0) == 0 && run.err.find(note) != std::string::npos)
+        run.err.erase(0, run.err.find('\n') + 1);
+#endif
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "out of memory\n");
+    EXPECT_THAT(events(run, "actuate"), testing::IsEmpty());
 }
