@@ -345,8 +345,8 @@ def draw(samples, subtitles):
     colours, ink, grey, grid, paper = ("#2864b4", "#7a8290"), "#1a202c", "#4a5568", "#e2e6eb", "#f7f8fa"
     width, left, right, panelHeight, gap = 760, 70, 28, 130, 46
     plotWidth = width - left - right
-    lines = [part for text in subtitles for part in textwrap.wrap(text, 108)]
-    top = 44 + 16 * len(lines)
+    lines = [part for text in subtitles for part in textwrap.wrap(text, 118)]
+    top = 44 + 14 * len(lines)
     values = [v for vs in samples.values() for v in vs]
     low = 10 ** math.floor(math.log10(max(1.0, min([v for v in values if v > 0] or [1.0]))))
     decades = math.ceil(math.log10(max(values + [low * 10]) / low))
@@ -371,7 +371,7 @@ def draw(samples, subtitles):
            f'<rect width="{width}" height="{height}" fill="#ffffff"/>',
            f'<text x="{left}" y="24" font-size="16" font-weight="bold" fill="{ink}">'
            'How late each step starts: thrum beside a loop that only sleeps</text>']
-    out += [f'<text x="{left}" y="{44 + 16 * k}" fill="{grey}" font-size="11">{escape(text)}</text>'
+    out += [f'<text x="{left}" y="{43 + 14 * k}" fill="{grey}" font-size="10">{escape(text)}</text>'
             for k, text in enumerate(lines)]
     for i, (name, vs) in enumerate(samples.items()):
         colour = colours[i % len(colours)]
