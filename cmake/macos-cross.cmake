@@ -7,7 +7,7 @@
 # as it would in an SDK. A real Mac needs none of this file.
 #
 #   cmake -S . -B build-macos -DCMAKE_TOOLCHAIN_FILE=cmake/macos-cross.cmake \
-#         -DZIG=/path/to/zig -DTHRUM_TESTS=OFF
+#         -DZIG=/path/to/zig -DBUILD_TESTING=OFF
 # (scripts/macos-build.sh fetches Zig, runs this and checks the result.)
 
 set(CMAKE_SYSTEM_NAME Darwin)

@@ -39,7 +39,7 @@ export ZIG_GLOBAL_CACHE_DIR="$cache/zig-cache"
 
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE=cmake/macos-cross.cmake -DZIG="$zig" \
-    -DCMAKE_BUILD_TYPE=Release -DTHRUM_TESTS=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTHRUM_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 python3 scripts/macho-check.py "$build/thrum"
 
