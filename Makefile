@@ -19,5 +19,7 @@ asan:
 	cmake --build --preset asan
 	ctest --preset asan
 
+# Every build folder: build/ for the presets' default and build-* for the
+# others (asan, bench, fuzz, macos), as .gitignore has them.
 clean:
-	rm -rf build build-asan
+	rm -rf build build-*

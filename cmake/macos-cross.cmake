@@ -7,7 +7,7 @@
 # as it would in an SDK. A real Mac needs none of this file.
 #
 #   cmake -S . -B build-macos -DCMAKE_TOOLCHAIN_FILE=cmake/macos-cross.cmake \
-#         -DZIG=/path/to/zig -DTHRUM_TESTS=OFF
+#         -DZIG=/path/to/zig -DBUILD_TESTING=OFF
 # (scripts/macos-build.sh fetches Zig, runs this and checks the result.)
 
 set(CMAKE_SYSTEM_NAME Darwin)
@@ -22,7 +22,8 @@ endif()
 # The compiler checks run in sub-projects that see only the variables listed here.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZIG)
 
-set(thrumMacTarget aarch64-macos.12.0)
+# The floor is the project's CMAKE_OSX_DEPLOYMENT_TARGET, as for a Mac build.
+set(thrumMacTarget aarch64-macos.${CMAKE_OSX_DEPLOYMENT_TARGET})
 set(CMAKE_C_COMPILER "${ZIG}" cc -target ${thrumMacTarget})
 set(CMAKE_CXX_COMPILER "${ZIG}" c++ -target ${thrumMacTarget})
 
@@ -36,6 +37,10 @@ foreach(tool ar ranlib)
     file(CHMOD "${wrapper}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   endif()
 endforeach()
+# Zig's linker drops unreferenced data from an optimised build, the what(1)
+# identification string among it; the platform's linker keeps it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -Wl,--no-gc-sections)
+
 set(CMAKE_AR "${CMAKE_BINARY_DIR}/zig-ar" CACHE FILEPATH "archiver" FORCE)
 set(CMAKE_RANLIB "${CMAKE_BINARY_DIR}/zig-ranlib" CACHE FILEPATH "archive indexer" FORCE)
 

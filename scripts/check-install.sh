@@ -26,12 +26,12 @@ fault() {
 expected="bin/thrum
 share/man/man1/thrum.1"
 [ "$(uname -s)" = Darwin ] || expected="$expected
-lib/libCoreFoundation.so"
+lib/thrum/libCoreFoundation.so"
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 expected=$(echo "$expected" | sort)
 [ "$actual" = "$expected" ] || fault "installed files differ: got $(echo $actual), want $(echo $expected)"
 [ -x "$prefix/bin/thrum" ] || fault "bin/thrum is not executable"
-cmp -s man/thrum.1 "$prefix/share/man/man1/thrum.1" || fault "share/man/man1/thrum.1 is not man/thrum.1"
+cmp -s "$build/man/thrum.1" "$prefix/share/man/man1/thrum.1" || fault "share/man/man1/thrum.1 is not the built manual"
 
 # run expected-status expected-stderr command...: checks one run of the tool,
 # started with an empty environment from the root directory, so that nothing
@@ -57,7 +57,7 @@ if [ "$(uname -s)" = Darwin ]; then
     [ "$status" = 0 ] || run 1 "no trackpad with a haptic motor" "$prefix/bin/thrum" --check
 else
     # The installed tool starts with nothing but the prefix: it finds the
-    # stand-in beside it and, with no framework here, names the first function.
+    # stand-in through its run path and, with no framework here, names the first function.
     run 1 "no MTDeviceCreateList" "$prefix/bin/thrum" --check
     redirect=$(cd "$build" && pwd)/sim/libmtredirect.so
     [ -f "$redirect" ] || fault "no $redirect: build with the tests to check the tool against the simulation"

@@ -12,7 +12,10 @@ if ! command -v mandoc >/dev/null 2>&1; then
 fi
 
 faults=0
-mandoc -T lint man/thrum.1 || faults=$((faults + 1))
+# The manual is a template whose footer names the tool and its version, which
+# is how a page outside the base system should read; lint says nothing else.
+lint=$(mandoc -T lint man/thrum.1.in 2>&1 | grep -v 'STYLE: operating system explicitly specified: Os thrum' || true)
+[ -z "$lint" ] || { echo "$lint" >&2; faults=$((faults + 1)); }
 
 # Every literal message passed to fail, and "no " with each framework
 # function the tool looks up. A message that ends in ": " is followed by the
@@ -24,7 +27,7 @@ messages=$(
 messages=$(echo "$messages" | sort -u)
 [ -n "$messages" ] || { echo "check-manual: found no messages in src" >&2; exit 1; }
 
-manual=$(mandoc -T ascii man/thrum.1 | col -b | tr -s ' \n' '  ')
+manual=$(mandoc -T ascii man/thrum.1.in | col -b | tr -s ' \n' '  ')
 readme=$(tr -s ' \n' '  ' <README.md)
 echo "$messages" | {
     missing=0
@@ -36,4 +39,4 @@ echo "$messages" | {
 } || faults=$((faults + 1))
 
 [ "$faults" -eq 0 ] || exit 1
-echo "check-manual: man/thrum.1 lints clean and, with README.md, names all $(echo "$messages" | wc -l) diagnostics"
+echo "check-manual: man/thrum.1.in lints clean and, with README.md, names all $(echo "$messages" | wc -l) diagnostics"

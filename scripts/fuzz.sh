@@ -7,7 +7,7 @@ seconds=${1:-60}
 cd "$(dirname "$0")/.."
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTHRUM_FUZZ=ON -DTHRUM_TESTS=OFF >/dev/null
+    -DTHRUM_FUZZ=ON -DBUILD_TESTING=OFF -DTHRUM_WERROR=ON >/dev/null
 cmake --build build-fuzz --target step_fuzz
 
 mkdir -p fuzz/corpus-run/step build-fuzz/artifacts

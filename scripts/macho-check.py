@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Checks that a file is a Mach-O arm64 executable for macOS 12 or later that
-links CoreFoundation, and nothing beyond the C and C++ runtimes besides, and
-that it does not link the multitouch framework (the tool opens that at run time).
+"""Checks that a file is a Mach-O arm64 executable built for macOS 12.0 and
+later, signed (Apple silicon runs no unsigned code; the linker's ad-hoc
+signature will do), that links CoreFoundation, and nothing beyond the C and C++
+runtimes besides, and not the multitouch framework (the tool opens that at run
+time).
 
     macho-check.py FILE     prints the libraries it links; exit 1 on a fault
 """
@@ -13,8 +15,10 @@ CPU_TYPE_ARM64 = 0x0100000C
 MH_EXECUTE = 2
 LC_REQ_DYLD = 0x80000000
 LC_BUILD_VERSION = 0x32
+LC_CODE_SIGNATURE = 0x1D
+CSMAGIC_EMBEDDED_SIGNATURE = 0xFADE0CC0
 PLATFORM_MACOS = 1
-OLDEST_MACOS = (12, 0)
+FLOOR_MACOS = (12, 0)
 # Every load command that names a library the loader must bind.
 DYLIB_COMMANDS = {
     0xC: "LC_LOAD_DYLIB",
@@ -30,7 +34,8 @@ MULTITOUCH = "MultitouchSupport"
 
 def load_commands(data):
     """The libraries named in the load commands of a thin 64-bit Mach-O
-    image, and the oldest macOS it is built for (None if it says none)."""
+    image, the oldest macOS it is built for (None if it says none) and
+    whether it carries a code signature."""
     if len(data) < 32:
         raise ValueError("too short for a Mach-O header")
     magic, cputype, _, filetype, ncmds, sizeofcmds = struct.unpack_from("<IiiIII", data, 0)
@@ -44,6 +49,7 @@ def load_commands(data):
         raise ValueError("load commands run past the end of the file")
     names = []
     oldest = None
+    signed = False
     offset = 32
     for _ in range(ncmds):
         cmd, cmdsize = struct.unpack_from("<II", data, offset)
@@ -58,8 +64,16 @@ def load_commands(data):
             if platform != PLATFORM_MACOS:
                 raise ValueError(f"built for platform {platform}, not macOS")
             oldest = (minos >> 16, (minos >> 8) & 0xFF)
+        elif cmd == LC_CODE_SIGNATURE:
+            dataoff, datasize = struct.unpack_from("<II", data, offset + 8)
+            if datasize < 12 or dataoff + datasize > len(data):
+                raise ValueError("the code signature runs past the end of the file")
+            (magic,) = struct.unpack_from(">I", data, dataoff)
+            if magic != CSMAGIC_EMBEDDED_SIGNATURE:
+                raise ValueError(f"the code signature is no signature (magic {magic:#x})")
+            signed = True
         offset += cmdsize
-    return names, oldest
+    return names, oldest, signed
 
 
 def main():
@@ -69,15 +83,17 @@ def main():
     with open(path, "rb") as binary:
         data = binary.read()
     try:
-        names, oldest = load_commands(data)
+        names, oldest, signed = load_commands(data)
     except (ValueError, struct.error) as fault:
         print(f"macho-check: {path}: {fault}", file=sys.stderr)
         return 1
     faults = []
     if oldest is None:
         faults.append("names no macOS version")
-    elif oldest > OLDEST_MACOS:
-        faults.append(f"needs macOS {oldest[0]}.{oldest[1]}, later than {OLDEST_MACOS[0]}.{OLDEST_MACOS[1]}")
+    elif oldest != FLOOR_MACOS:
+        faults.append(f"is built for macOS {oldest[0]}.{oldest[1]} and later, not {FLOOR_MACOS[0]}.{FLOOR_MACOS[1]}")
+    if not signed:
+        faults.append("has no code signature, so Apple silicon will not run it")
     for command, name in names:
         print(f"  {command} {name}")
         if MULTITOUCH in name:
@@ -89,7 +105,7 @@ def main():
     for fault in faults:
         print(f"macho-check: {path}: {fault}", file=sys.stderr)
     if not faults:
-        print(f"macho-check: {path}: Mach-O arm64 executable for macOS {oldest[0]}.{oldest[1]} or later; "
+        print(f"macho-check: {path}: signed Mach-O arm64 executable for macOS {oldest[0]}.{oldest[1]} or later; "
               "links CoreFoundation, not the multitouch framework")
     return 1 if faults else 0
 

@@ -39,9 +39,11 @@ export ZIG_GLOBAL_CACHE_DIR="$cache/zig-cache"
 
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE=cmake/macos-cross.cmake -DZIG="$zig" \
-    -DCMAKE_BUILD_TYPE=Release -DTHRUM_TESTS=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTHRUM_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 python3 scripts/macho-check.py "$build/thrum"
+cmake -DTHRUM="$build/thrum" -DMANUAL="$build/man/thrum.1" \
+    -DVERSION="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")" -P tests/version_test.cmake
 
 # The unit tests that a Mac runs, compiled for it too (not linked: there is no
 # googletest for macOS here), against the host's googletest headers alone.

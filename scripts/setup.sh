@@ -14,17 +14,27 @@ Darwin)
     [ -z "$missing" ] || brew install $missing
     ;;
 Linux)
-    packages="cmake ninja-build g++ make python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev unicode-data"
-    missing=""
-    for p in $packages; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-    done
-    if [ -n "$missing" ]; then
-        sudo=""
-        [ "$(id -u)" -eq 0 ] || sudo="sudo"
-        $sudo apt-get update -qq
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    updated=""
+    ensure() {
+        missing=""
+        for p in "$@"; do
+            dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+        done
+        [ -n "$missing" ] || return 0
+        [ -n "$updated" ] || $sudo apt-get update -qq
+        updated=yes
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
-    fi
+    }
+    ensure cmake ninja-build g++ make python3 libgtest-dev libgmock-dev libbenchmark-dev clang unicode-data
+    # The fuzzer runtime belongs to the clang that is installed, whichever
+    # version the system calls clang; it comes in that version's package.
+    scratch=$(mktemp -d)
+    printf 'int LLVMFuzzerTestOneInput(const unsigned char *d, unsigned long n) { (void)d; (void)n; return 0; }\n' |
+        clang -x c -fsanitize=fuzzer -o "$scratch/fuzz" - 2>/dev/null ||
+        ensure "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+    rm -rf "$scratch"
     ;;
 *)
     echo "setup: unsupported system $(uname -s)" >&2

