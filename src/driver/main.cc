@@ -9,8 +9,6 @@
 #include "haptics/framework.h"
 #include "haptics/motors.h"
 
-std::vector<std::string_view> arguments;
-
 int main(int argc, char* argv[]) {
     loadFramework();
     devices = createList();

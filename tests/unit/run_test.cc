@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 
-// The tool's entry point owns the command line; these tests bring their own.
-std::vector<std::string_view> arguments;
-
 namespace {
 
 uint32_t bits(float value) {
