@@ -9,8 +9,10 @@ on a time axis in milliseconds: the bar starts when the step was handed to the
 first motor, is as long as its tone, as tall as its frequency, and as opaque as
 its intensity; dashed lines mark the steps' deadlines. A short summary goes to
 standard output. The log carries no waits, so the deadlines come from the step
-texts: the start instant is taken as the first actuation's creation, which
-follows the tool's own start instant within microseconds.
+texts. The tool takes its start instant once start-up is over, so the time axis
+starts at the log line before the first creation, the last of start-up: it
+comes before the start instant by no more than the reading of the command
+line, and no step can be drawn ahead of its deadline.
 """
 import math
 import re
@@ -74,15 +76,19 @@ def tone_of(description):
 
 
 def read_log(lines):
-    """The created actuations of the last run, in order: dicts with the time of
-    creation, the tone, and the time and intensity of the first actuate."""
+    """The end of start-up in the last run, and its created actuations in
+    order: dicts with the time of creation, the tone, and the time and
+    intensity of the first actuate."""
     starts = [i for i, line in enumerate(lines) if re.match(r"^\d+ load ", line)]
     lines = lines[starts[-1]:] if starts else lines
+    start_ns = None
     created = []
     by_name = {}
-    for line in lines:
+    for index, line in enumerate(lines):
         match = CREATE.match(line)
         if match:
+            if start_ns is None:
+                start_ns = int(lines[max(index - 1, 0)].split(" ", 1)[0])
             hz, ms = tone_of(match.group(2))
             entry = {"created": int(match.group(1)), "hz": hz, "ms": ms, "name": match.group(3), "played": None}
             created.append(entry)
@@ -94,7 +100,7 @@ def read_log(lines):
             entry = by_name[match.group(2)]
             entry["played"] = int(match.group(1))
             entry["intensity"] = struct.unpack(">f", bytes.fromhex(match.group(3)))[0]
-    return created
+    return start_ns, created
 
 
 def nice_step(span, count):
@@ -167,10 +173,9 @@ def main(argv):
     try:
         waits = waits_of(steps)
         with open(log_path, encoding="utf-8") as log:
-            created = read_log(log.read().splitlines())
+            start_ns, created = read_log(log.read().splitlines())
         if not created:
             raise Fault(f"no actuation was created in {log_path}")
-        start_ns = created[0]["created"]
         deadlines = [sum(waits[:k]) for k in range(len(steps))]
         played = []
         for k, entry in enumerate(created):

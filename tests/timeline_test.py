@@ -52,6 +52,10 @@ class Timeline(unittest.TestCase):
         self.assertEqual([float(d.get("data-ms")) for d in deadlines], [0, 40, 40, 65])
         starts = [float(b.get("data-start-ms")) for b in bars]
         self.assertEqual(starts, sorted(starts))
+        # The axis starts no later than the tool's start instant, so no bar
+        # is drawn ahead of its deadline (a microsecond allowed for rounding).
+        for start, deadline in zip(starts, deadlines):
+            self.assertGreaterEqual(start, float(deadline.get("data-ms")) - 0.001)
         self.assertIn("steps played: 4 of 4", summary)
         self.assertIn("length: 205 ms", summary)
         self.assertIn("largest lateness:", summary)

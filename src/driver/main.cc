@@ -9,8 +9,6 @@
 #include "haptics/framework.h"
 #include "haptics/motors.h"
 
-std::vector<std::string_view> arguments;
-
 // For what(1) and strings(1); the tool never prints it.
 [[gnu::used]] static const char identification[] = "@(#)thrum " THRUM_VERSION;
 

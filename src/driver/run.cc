@@ -9,6 +9,7 @@
 #include "fail.h"
 #include "haptics/play.h"
 
+std::vector<std::string_view> arguments;
 float strength;
 std::vector<Step> steps;
 Instant last;

@@ -13,12 +13,6 @@ using testing::ElementsAreArray;
 
 namespace {
 
-Options withEnv(std::vector<std::pair<std::string, std::string>> env) {
-    Options options;
-    options.env = std::move(env);
-    return options;
-}
-
 // The log from the first actuation on: discovery is tested elsewhere.
 std::vector<std::string> afterDiscovery(const Outcome& run) {
     for (size_t i = 0; i < run.log.size(); ++i)

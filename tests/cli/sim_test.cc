@@ -4,11 +4,10 @@
 #include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,25 +44,13 @@ void require(bool condition) {
         _exit(3);
 }
 
-struct Simulated {
-    int status = -1;
-    std::vector<std::string> log;
-    std::vector<long long> times;
-};
-
-// Loads the simulation in a child process with `env` set, makes `calls` there,
-// and returns the child's status and the simulation's log.
-Simulated simulate(const std::vector<std::pair<std::string, std::string>>& env, void (*calls)(const Framework&)) {
-    char logPath[] = "/tmp/thrum-simlog-XXXXXX";
-    close(mkstemp(logPath));
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("MTSIM_LOG", logPath, 1);
-        for (auto& [name, value] : env)
-            setenv(name.c_str(), value.c_str(), 1);
+// Loads the simulation in a child process set up as for the tool, makes
+// `calls` there, and returns the child's status and the simulation's log.
+Outcome simulate(const Options& options, void (*calls)(const Framework&)) {
+    return runChild(options, [calls] {
         void* library = dlopen(SIM_DIR "/libmultitouch_sim.so", RTLD_NOW | RTLD_LOCAL);
         if (!library)
-            _exit(2);
+            return 2;
         Framework framework;
         resolve(library, "MTDeviceCreateList", framework.createList);
         resolve(library, "MTDeviceGetDeviceID", framework.getID);
@@ -72,20 +59,8 @@ Simulated simulate(const std::vector<std::pair<std::string, std::string>>& env, 
         resolve(library, "MTActuationCreateFromDictionary", framework.createActuation);
         resolve(library, "MTActuationActuate", framework.actuate);
         calls(framework);
-        _exit(0);
-    }
-    Simulated result;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::ifstream log(logPath);
-    for (std::string line; std::getline(log, line);) {
-        size_t space = line.find(' ');
-        result.times.push_back(std::atoll(line.substr(0, space).c_str()));
-        result.log.push_back(line.substr(space + 1));
-    }
-    unlink(logPath);
-    return result;
+        return 0;
+    });
 }
 
 CFTypeRef text(const char* value) {
@@ -170,9 +145,7 @@ TEST(Redirect, AMissingSimulationLoadsNothing) {
 }
 
 TEST(Settings, DeviceIDsSpanSixtyFourBits) {
-    Options options;
-    options.env = {{"MTSIM_DEVICES", "noopen=0,motor=18446744073709551615"}};
-    Outcome run = runThrum({"--check"}, options);
+    Outcome run = runThrum({"--check"}, withEnv({{"MTSIM_DEVICES", "noopen=0,motor=18446744073709551615"}}));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(events(run, "createActuator"),
                 ElementsAre("createActuator id=0 -> actuator@1", "createActuator id=18446744073709551615 -> actuator@2"));
@@ -187,9 +160,7 @@ TEST(Settings, ASettingThatCannotBeReadStopsTheRunLoudly) {
         {"MTSIM_DELAY", "1"},               {"MTSIM_DELAY", "1:5,x:5"},
     };
     for (auto& setting : bad) {
-        Options options;
-        options.env = {setting};
-        Outcome run = runThrum({"--check"}, options);
+        Outcome run = runThrum({"--check"}, withEnv({setting}));
         EXPECT_EQ(run.status, 128 + SIGABRT) << setting.second;
         EXPECT_THAT(run.err, HasSubstr(setting.first + "=\"" + setting.second + "\"")) << setting.second;
     }
@@ -208,7 +179,7 @@ TEST(Log, StaysOffTheToolsStandardError) {
 }
 
 TEST(Simulation, TheDescriptionIsWrittenWholeWithTheKindOfEveryNode) {
-    Simulated run = simulate({}, [](const Framework& mt) {
+    Outcome run = simulate({}, [](const Framework& mt) {
         CFDictionaryRef description = dictionary(
             {"Zeta", "Alpha", "List", "Empty"},
             {number(kCFNumberSInt32Type, -12), number(kCFNumberFloat32Type, 0.1f),
@@ -226,7 +197,7 @@ TEST(Simulation, TheDescriptionIsWrittenWholeWithTheKindOfEveryNode) {
 
 TEST(Simulation, EachDescriptionIsCheckedOnceForTheCallersReference) {
     // Released before the first actuate: dropped, and checked only once.
-    Simulated dropped = simulate({}, [](const Framework& mt) {
+    Outcome dropped = simulate({}, [](const Framework& mt) {
         CFTypeRef actuator = motor(mt);
         CFDictionaryRef description = small();
         CFTypeRef actuation = mt.createActuation(description, 0);
@@ -240,7 +211,7 @@ TEST(Simulation, EachDescriptionIsCheckedOnceForTheCallersReference) {
                             HasSubstr("actuate actuation@1"), "destroy actuation@1"));
 
     // Still held at the next creation, with an extra reference on a child.
-    Simulated kept = simulate({}, [](const Framework& mt) {
+    Outcome kept = simulate({}, [](const Framework& mt) {
         CFTypeRef sine = text("Sine");
         CFRetain(sine);
         CFDictionaryRef first = dictionary({"Type"}, {sine});
@@ -255,7 +226,7 @@ TEST(Simulation, EachDescriptionIsCheckedOnceForTheCallersReference) {
                             "kept description@1 refs=2", HasSubstr("refs=1 childRefs=1 ")));
 
     // Never actuated: the end of the actuation is the check.
-    Simulated unused = simulate({}, [](const Framework& mt) {
+    Outcome unused = simulate({}, [](const Framework& mt) {
         CFDictionaryRef description = small();
         CFTypeRef actuation = mt.createActuation(description, 0);
         CFRelease(description);
@@ -265,7 +236,7 @@ TEST(Simulation, EachDescriptionIsCheckedOnceForTheCallersReference) {
 }
 
 TEST(Simulation, ActuationsFollowTheSettings) {
-    Simulated run = simulate({{"MTSIM_NULL_ACTUATION", "2"}, {"MTSIM_ACTUATE_STATUS", "-7"}, {"MTSIM_DELAY", "2:60"}},
+    Outcome run = simulate(withEnv({{"MTSIM_NULL_ACTUATION", "2"}, {"MTSIM_ACTUATE_STATUS", "-7"}, {"MTSIM_DELAY", "2:60"}}),
                              [](const Framework& mt) {
                                  CFTypeRef actuator = motor(mt);
                                  CFDictionaryRef description = small();
@@ -294,7 +265,7 @@ TEST(Simulation, ActuationsFollowTheSettings) {
 }
 
 TEST(Simulation, TheDeviceListReportsItsEnd) {
-    Simulated run = simulate({{"MTSIM_DEVICES", "null,motor,null"}}, [](const Framework& mt) {
+    Outcome run = simulate(withEnv({{"MTSIM_DEVICES", "null,motor,null"}}), [](const Framework& mt) {
         CFArrayRef list = mt.createList();
         require(CFArrayGetCount(list) == 3 && !CFArrayGetValueAtIndex(list, 0) && !CFArrayGetValueAtIndex(list, 2));
         uint64_t id = 5;

@@ -14,9 +14,7 @@ using testing::IsEmpty;
 namespace {
 
 Options devices(const std::string& list) {
-    Options options;
-    options.env = {{"MTSIM_DEVICES", list}};
-    return options;
+    return withEnv({{"MTSIM_DEVICES", list}});
 }
 
 // Command lines that every start-up failure must win over.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -11,11 +12,14 @@
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::string temporaryFile(const char* tag) {
     std::string path = std::string("/tmp/thrum-") + tag + "-XXXXXX";
@@ -33,11 +37,9 @@ std::string slurp(const std::string& path) {
     return all.str();
 }
 
-}  // namespace
-
-Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
-    std::string outPath = temporaryFile("out"), errPath = temporaryFile("err"), logPath = temporaryFile("log");
-
+// The environment of every child: this process's own without the simulation's
+// settings or a preload, then the loader redirect, the log and `options.env`.
+std::vector<std::string> environment(const Options& options, const std::string& logPath) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
@@ -57,67 +59,117 @@ Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
     env.push_back("MTSIM_LOG=" + logPath);
     for (auto& [name, value] : options.env)
         env.push_back(name + "=" + value);
+    return env;
+}
 
-    std::vector<char*> argv, envp;
+// Points the standard outputs of a new child at `outPath` and `errPath`, or
+// standard error where `options` say.
+void redirectOutputs(const Options& options, const std::string& outPath, const std::string& errPath) {
+    int out = open(outPath.c_str(), O_WRONLY | O_TRUNC);
+    int err = open(errPath.c_str(), O_WRONLY | O_TRUNC);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(out);
+    close(err);
+    if (options.closeStderr)
+        close(2);
+    int ends[2];
+    if (options.brokenPipeStderr && pipe(ends) == 0) {
+        close(ends[0]);
+        dup2(ends[1], 2);
+        close(ends[1]);
+    }
+    if (options.stderrFd >= 0)
+        dup2(options.stderrFd, 2);
+}
+
+// Lowers the new child's soft resource limits where `options` say.
+void applyLimits(const Options& options) {
+    for (auto& [resource, value] : options.limits) {
+        rlimit limit;
+        getrlimit(resource, &limit);
+        limit.rlim_cur = std::min<rlim_t>(value, limit.rlim_max);
+        setrlimit(resource, &limit);
+    }
+}
+
+// Waits for `pid` to end, killing it first once `options` say it has run too long.
+int reap(pid_t pid, const Options& options, Clock::time_point start) {
+    int status = 0;
+    pid_t done = 0;
+    auto stop = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.killAfterSeconds));
+    if (options.killAfterSeconds > 0) {
+        while ((done = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (done == 0)
+            kill(pid, SIGKILL);
+    }
+    while (done <= 0)
+        if ((done = waitpid(pid, &status, 0)) < 0 && errno != EINTR)
+            throw std::runtime_error("waitpid");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Each line of the log: a timestamp in nanoseconds, a space, the event.
+void readLog(const std::string& path, Outcome& run) {
+    std::istringstream log(slurp(path));
+    for (std::string line; std::getline(log, line);) {
+        size_t space = line.find(' ');
+        run.times.push_back(std::atoll(line.substr(0, space).c_str()));
+        run.log.push_back(space == std::string::npos ? "" : line.substr(space + 1));
+    }
+}
+
+}  // namespace
+
+Outcome runChild(const Options& options, const std::function<int()>& body) {
+    std::string outPath = temporaryFile("out"), errPath = temporaryFile("err"), logPath = temporaryFile("log");
+    std::vector<std::string> env = environment(options, logPath);
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    auto start = Clock::now();
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork");
+    if (pid == 0) {
+        redirectOutputs(options, outPath, errPath);
+        applyLimits(options);
+        environ = envp.data();
+        _exit(body());
+    }
+    Outcome run;
+    run.status = reap(pid, options, start);
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.out = slurp(outPath);
+    run.err = slurp(errPath);
+    readLog(logPath, run);
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    unlink(logPath.c_str());
+    return run;
+}
+
+Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
+    std::vector<char*> argv;
     if (!options.noArgv) {
         argv.push_back(const_cast<char*>(THRUM_BINARY));
         for (auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    return runChild(options, [&] {
+        execve(THRUM_BINARY, argv.data(), environ);
+        return 127;
+    });
+}
 
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("fork");
-    if (pid == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_TRUNC);
-        int err = open(errPath.c_str(), O_WRONLY | O_TRUNC);
-        dup2(out, 1);
-        dup2(err, 2);
-        close(out);
-        close(err);
-        if (options.closeStderr)
-            close(2);
-        int ends[2];
-        if (options.brokenPipeStderr && pipe(ends) == 0) {
-            close(ends[0]);
-            dup2(ends[1], 2);
-            close(ends[1]);
-        }
-        if (options.stderrFd >= 0)
-            dup2(options.stderrFd, 2);
-        for (auto& [resource, value] : options.limits) {
-            rlimit limit;
-            getrlimit(resource, &limit);
-            limit.rlim_cur = std::min<rlim_t>(value, limit.rlim_max);
-            setrlimit(resource, &limit);
-        }
-        execve(THRUM_BINARY, argv.data(), envp.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            throw std::runtime_error("waitpid");
-    Outcome run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = slurp(outPath);
-    run.err = slurp(errPath);
-    std::istringstream log(slurp(logPath));
-    for (std::string line; std::getline(log, line);) {
-        size_t space = line.find(' ');
-        run.times.push_back(std::atoll(line.substr(0, space).c_str()));
-        run.log.push_back(space == std::string::npos ? "" : line.substr(space + 1));
-    }
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
-    unlink(logPath.c_str());
-    return run;
+Options withEnv(std::vector<std::pair<std::string, std::string>> env) {
+    Options options;
+    options.env = std::move(env);
+    return options;
 }
 
 std::vector<std::string> events(const Outcome& run, const std::string& event) {

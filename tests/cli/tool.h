@@ -1,7 +1,9 @@
-// Runs the real thrum binary, normally against the simulated trackpad, and
-// gathers what it did: exit status, both outputs, the simulation's log, time.
+// Runs the real thrum binary, normally against the simulated trackpad, or any
+// code in a child set up the same way, and gathers what it did: exit status,
+// both outputs, the simulation's log, time.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +30,9 @@ struct Options {
     std::vector<std::pair<int, unsigned long long>> limits;
     // Appended to the sanitizer's options, for a binary built with one.
     std::string asanOptions;
+    // Above 0: a process still running this long after its start is killed,
+    // and its status is 128 + SIGKILL.
+    double killAfterSeconds = 0;
 };
 
 struct Outcome {
@@ -40,6 +45,12 @@ struct Outcome {
 };
 
 Outcome runThrum(const std::vector<std::string>& args, const Options& options = {});
+
+// Runs `body` in a forked child with the environment, outputs and log that
+// runThrum gives the tool; the child exits with what `body` returns.
+Outcome runChild(const Options& options, const std::function<int()>& body);
+
+Options withEnv(std::vector<std::pair<std::string, std::string>> env);
 
 // The log lines whose event (first word after the timestamp) is `event`.
 std::vector<std::string> events(const Outcome& run, const std::string& event);

@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 
-// The tool's entry point owns the command line; these tests bring their own.
-std::vector<std::string_view> arguments;
-
 namespace {
 
 uint32_t bits(float value) {
@@ -76,7 +73,9 @@ TEST(BlockUntil, ReturnsAtOnceForAPassedDeadlineAndNeverEarly) {
     auto before = Clock::now();
     blockUntil(Instant(before) - std::chrono::duration<double>(1));
     blockUntil(Instant(before));
-    EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(50));
+    // Generous: a busy machine may hold the thread up; a wait of the second
+    // by which the first deadline has passed would not fit.
+    EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(500));
 
     Instant deadline = Instant(Clock::now()) + std::chrono::duration<double>(0.02);
     blockUntil(deadline);

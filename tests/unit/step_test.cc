@@ -103,13 +103,6 @@ TEST(StepChecks, NegativeValuesAreRejectedNegativeZeroPasses) {
     EXPECT_EQ(show("-0:-0.0:-0x0p0:-0e5"), "-0 -0 -0 -0");
 }
 
-TEST(StepChecks, AConversionKeepsNoState) {
-    EXPECT_EQ(show("150:20:1:100:5"), "none");
-    EXPECT_EQ(show("150:20:1:100"), "150 20 1 100");
-    EXPECT_EQ(show("-1:20:1:100"), "none");
-    EXPECT_EQ(show("150:20:1:100"), "150 20 1 100");
-}
-
 TEST(StepCaps, LevelAndWaitAreCutDownNeverRejected) {
     EXPECT_EQ(show("150:20:2:9000"), "150 20 1 5000");
     EXPECT_EQ(show("150:20:1:5000"), "150 20 1 5000");
