@@ -12,6 +12,7 @@ Then:
 """
 import argparse
 import os
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -35,7 +36,9 @@ class Bench:
 
     def env(self, log=None):
         env = {k: v for k, v in os.environ.items() if not k.startswith("MTSIM_") and k != "LD_PRELOAD"}
-        env["LD_PRELOAD"] = self.redirect
+        # By bare name from its folder: the loader cuts LD_PRELOAD at spaces.
+        env["LD_LIBRARY_PATH"] = os.path.dirname(os.path.abspath(self.redirect))
+        env["LD_PRELOAD"] = os.path.basename(self.redirect)
         if log:
             env["MTSIM_LOG"] = log
         return env
@@ -134,10 +137,11 @@ def startup(bench, runs=300):
     print(f"mean   thrum --check {statistics.mean(thrum):.3f} ms, /bin/true {statistics.mean(true):.3f} ms, "
           f"ratio {statistics.mean(thrum) / statistics.mean(true):.2f}")
     if shutil.which("hyperfine"):
-        preload = f"LD_PRELOAD={bench.redirect}"
+        redirect = bench.env()
+        preload = shlex.join([f"LD_LIBRARY_PATH={redirect['LD_LIBRARY_PATH']}", f"LD_PRELOAD={redirect['LD_PRELOAD']}"])
         # Both through env(1), so the wrapper costs both sides alike.
         command = ["hyperfine", "-N", "--warmup", "20", "--runs", str(runs), "--style", "basic",
-                   f"env {preload} {bench.thrum} --check", "env /bin/true"]
+                   f"env {preload} {shlex.quote(bench.thrum)} --check", "env /bin/true"]
         print("$ " + " ".join(command))
         subprocess.run(command, check=False)
 
