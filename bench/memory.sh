@@ -5,10 +5,11 @@
 # Every step is 150:0:1:0 (no tone, no wait), so the run is all playing.
 set -euo pipefail
 build=${1:-build}
-redirect=$build/sim/libmtredirect.so
-for file in "$build/thrum" "$redirect"; do
+for file in "$build/thrum" "$build/sim/libmtredirect.so"; do
     [ -e "$file" ] || { echo "memory.sh: $file is missing; build first" >&2; exit 1; }
 done
+# The redirect by its bare name from its folder: the loader cuts LD_PRELOAD at spaces.
+export LD_LIBRARY_PATH=$(cd "$build/sim" && pwd)
 
 small=1000
 large=100000
@@ -20,7 +21,7 @@ peak() {
     local args=() run
     for ((i = 0; i < $1; i++)); do args+=("$step"); done
     for run in 1 2 3; do
-        LD_PRELOAD=$redirect /usr/bin/time -f %M "$build/thrum" 1 "${args[@]}" 2>&1 >/dev/null | tail -n 1
+        LD_PRELOAD=libmtredirect.so /usr/bin/time -f %M "$build/thrum" 1 "${args[@]}" 2>&1 >/dev/null | tail -n 1
     done | sort -n | head -n 1
 }
 
@@ -36,5 +37,5 @@ awk -v s="$smallKiB" -v l="$largeKiB" -v n=$((large - small)) -v t=$((${#step} +
 echo "valgrind --leak-check=full, $small steps:"
 args=()
 for ((i = 0; i < small; i++)); do args+=("$step"); done
-LD_PRELOAD=$redirect valgrind --leak-check=full "$build/thrum" 1 "${args[@]}" 2>&1 |
+LD_PRELOAD=libmtredirect.so valgrind --leak-check=full "$build/thrum" 1 "${args[@]}" 2>&1 |
     grep -E "definitely lost|indirectly lost|possibly lost|still reachable|ERROR SUMMARY|All heap blocks" || true

@@ -59,10 +59,12 @@ else
     # The installed tool starts with nothing but the prefix: it finds the
     # stand-in through its run path and, with no framework here, names the first function.
     run 1 "no MTDeviceCreateList" "$prefix/bin/thrum" --check
-    redirect=$(cd "$build" && pwd)/sim/libmtredirect.so
-    [ -f "$redirect" ] || fault "no $redirect: build with the tests to check the tool against the simulation"
-    [ ! -f "$redirect" ] || run 0 "" LD_PRELOAD="$redirect" "$prefix/bin/thrum" --check
-    [ ! -f "$redirect" ] || run 0 "" LD_PRELOAD="$redirect" "$prefix/bin/thrum" 1 150:25:1:0
+    # The redirect by its bare name from its folder: the loader cuts
+    # LD_PRELOAD at spaces and colons, not LD_LIBRARY_PATH at spaces.
+    sim=$(cd "$build" && pwd)/sim
+    [ -f "$sim/libmtredirect.so" ] || fault "no $sim/libmtredirect.so: build with the tests to check the tool against the simulation"
+    [ ! -f "$sim/libmtredirect.so" ] || run 0 "" "LD_LIBRARY_PATH=$sim" LD_PRELOAD=libmtredirect.so "$prefix/bin/thrum" --check
+    [ ! -f "$sim/libmtredirect.so" ] || run 0 "" "LD_LIBRARY_PATH=$sim" LD_PRELOAD=libmtredirect.so "$prefix/bin/thrum" 1 150:25:1:0
 fi
 
 [ "$faults" -eq 0 ] || exit 1

@@ -1,14 +1,20 @@
 #!/bin/sh
-# Lints the manual page and checks that the manual and the README name every
-# diagnostic the source can print, so that neither falls behind the tool.
+# Lints the manual page with both formatters a reader may have (mandoc, and
+# groff as man-db runs it, every warning on) and checks that the manual and the
+# README name every diagnostic the source can print, so that neither falls
+# behind the tool.
 set -eu
 cd "$(dirname "$0")/.."
 
-if ! command -v mandoc >/dev/null 2>&1; then
+missing=""
+for tool in mandoc:mandoc groff:groff-base col:bsdextrautils; do
+    command -v "${tool%%:*}" >/dev/null 2>&1 || missing="$missing ${tool#*:}"
+done
+if [ -n "$missing" ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq mandoc
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
 fi
 
 faults=0
@@ -16,6 +22,9 @@ faults=0
 # is how a page outside the base system should read; lint says nothing else.
 lint=$(mandoc -T lint man/thrum.1.in 2>&1 | grep -v 'STYLE: operating system explicitly specified: Os thrum' || true)
 [ -z "$lint" ] || { echo "$lint" >&2; faults=$((faults + 1)); }
+# groff reports a line it cannot break only as a warning, with status 0.
+warnings=$(groff -mandoc -Tutf8 -ww -z man/thrum.1.in 2>&1) || faults=$((faults + 1))
+[ -z "$warnings" ] || { echo "$warnings" >&2; faults=$((faults + 1)); }
 
 # Every literal message passed to fail, and "no " with each framework
 # function the tool looks up. A message that ends in ": " is followed by the
@@ -39,4 +48,4 @@ echo "$messages" | {
 } || faults=$((faults + 1))
 
 [ "$faults" -eq 0 ] || exit 1
-echo "check-manual: man/thrum.1.in lints clean and, with README.md, names all $(echo "$messages" | wc -l) diagnostics"
+echo "check-manual: man/thrum.1.in lints clean in mandoc and groff and, with README.md, names all $(echo "$messages" | wc -l) diagnostics"

@@ -21,14 +21,18 @@ fi
 log=$build/demo.log
 svg=$build/demo-timeline.svg
 rm -f "$log"
-export LD_PRELOAD="$PWD/$build/sim/libmtredirect.so"
-export MTSIM_LOG="$PWD/$log"
-"$build/thrum" --check
+# The tool on the simulated trackpad. The loader cuts LD_PRELOAD at spaces and
+# colons, so the redirect goes in by its bare name, found in its folder on the
+# library path: that works in a folder whose path has a space.
+simulated() {
+    LD_LIBRARY_PATH="$PWD/$build/sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" LD_PRELOAD=libmtredirect.so \
+        MTSIM_LOG="$PWD/$log" "$build/thrum" "$@"
+}
+simulated --check
 echo "thrum --check: a haptic trackpad is there (simulated)"
 began=$(date +%s%N)
-"$build/thrum" $pattern
+simulated $pattern
 ended=$(date +%s%N)
-unset LD_PRELOAD MTSIM_LOG
 echo "played on the simulated trackpad: thrum $pattern"
 echo "thrum ran for $(((ended - began) / 1000000)) ms; the simulation's log is $log"
 python3 scripts/timeline.py "$log" "$svg" $pattern

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Every thrum command line shown in the manual page and the README runs, on
 the simulated trackpad, to exit status 0 with no output, and the two show the
-same cookbook.
+same cookbook. The by-hand commands of README.md and sim/README.md work as
+written from a folder whose path has a space and non-ASCII letters.
 
     docs_test.py THRUM REDIRECT SOURCE-DIR
 """
@@ -10,6 +11,7 @@ import re
 import shlex
 import subprocess
 import sys
+import tempfile
 import unittest
 
 THRUM = REDIRECT = SOURCE = None
@@ -43,7 +45,9 @@ class Examples(unittest.TestCase):
     def test_every_example_plays(self):
         examples = manual_examples() + readme_examples()
         self.assertGreaterEqual(len(examples), 10)
-        environment = dict(os.environ, LD_PRELOAD=REDIRECT)
+        # By bare name from its folder: the loader cuts LD_PRELOAD at spaces.
+        environment = dict(os.environ, LD_LIBRARY_PATH=os.path.dirname(REDIRECT),
+                           LD_PRELOAD=os.path.basename(REDIRECT))
         for args in examples:
             with self.subTest(args=" ".join(args)):
                 run = subprocess.run([THRUM] + args, env=environment, capture_output=True, text=True)
@@ -52,6 +56,44 @@ class Examples(unittest.TestCase):
     def test_manual_and_readme_show_the_same_patterns(self):
         patterns = lambda examples: {tuple(args) for args in examples if args != ["--check"]}
         self.assertEqual(patterns(manual_examples()), patterns(readme_examples()))
+
+
+def by_hand(name):
+    """The shell commands of a text's code blocks that run what the build made
+    (build/...) or a script, continuation lines joined."""
+    with open(os.path.join(SOURCE, name), encoding="utf-8") as text:
+        lines = text.read().replace("\\\n", "").splitlines()
+    return [line.strip() for line in lines if re.match(r"^    ([A-Z_]+=\S* +)*(build|scripts)/", line)]
+
+
+class ByHand(unittest.TestCase):
+    def test_commands_work_from_a_folder_named_with_a_space(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            # The checkout as the commands see it: build/ holds the tool and
+            # the simulation's folder, scripts/ the scripts.
+            top = os.path.join(scratch, "a folder", "thrüm")
+            os.makedirs(os.path.join(top, "build"))
+            os.symlink(os.path.abspath(THRUM), os.path.join(top, "build", "thrum"))
+            os.symlink(os.path.dirname(os.path.abspath(REDIRECT)), os.path.join(top, "build", "sim"))
+            os.symlink(os.path.join(os.path.abspath(SOURCE), "scripts"), os.path.join(top, "scripts"))
+            environment = {k: v for k, v in os.environ.items()
+                           if not k.startswith("MTSIM_") and k not in ("LD_PRELOAD", "LD_LIBRARY_PATH")}
+            environment["PWD"] = top
+            commands = by_hand("README.md") + by_hand(os.path.join("sim", "README.md"))
+            self.assertGreaterEqual(len(commands), 8)
+            for command in commands:
+                with self.subTest(command=command):
+                    run = subprocess.run(["sh", "-c", command], cwd=top, env=environment,
+                                         capture_output=True, text=True)
+                    # A comment that quotes a line names the one failure expected.
+                    expected = re.search(r'#.*"([^"]+)"$', command)
+                    if expected:
+                        self.assertEqual(run.returncode, 1, run.stderr)
+                        self.assertTrue(run.stderr.endswith(expected.group(1) + "\n"), run.stderr)
+                    else:
+                        self.assertEqual(run.returncode, 0, run.stderr)
+                    if "echo $?" in command:
+                        self.assertEqual(run.stdout, "0\n", run.stderr)
 
 
 if __name__ == "__main__":

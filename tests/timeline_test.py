@@ -26,13 +26,19 @@ class Timeline(unittest.TestCase):
         self.dir.cleanup()
 
     def thrum(self, args, **env):
-        environment = dict(os.environ, LD_PRELOAD=REDIRECT, MTSIM_LOG=self.log, **env)
+        # By bare name from its folder: the loader cuts LD_PRELOAD at spaces.
+        environment = dict(os.environ, LD_LIBRARY_PATH=os.path.dirname(REDIRECT),
+                           LD_PRELOAD=os.path.basename(REDIRECT), MTSIM_LOG=self.log, **env)
         return subprocess.run([THRUM] + args, env=environment, capture_output=True, text=True)
+
+    def timeline(self, args):
+        return subprocess.run([sys.executable, TIMELINE, self.log, self.svg] + args, capture_output=True, text=True)
 
     def draw(self, args):
         """Renders the log for `args`; the summary and the SVG's bars and deadlines."""
-        summary = subprocess.run([sys.executable, TIMELINE, self.log, self.svg] + args,
-                                 capture_output=True, text=True, check=True).stdout
+        run = self.timeline(args)
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
+        summary = run.stdout
         root = ElementTree.parse(self.svg).getroot()
         self.assertEqual(root.tag, SVG + "svg")
         bars = [e for e in root.iter(SVG + "rect") if e.get("class") == "tone"]
@@ -79,6 +85,29 @@ class Timeline(unittest.TestCase):
         self.assertEqual(len(deadlines), 4)
         self.assertIn("steps played: 2 of 4", summary)
         self.assertIn("step 3 was not played", summary)
+
+    def test_reads_the_steps_the_tool_plays_and_refuses_the_rest(self):
+        # Arabic-Indic digits are no number to the tool, so that piece is
+        # skipped and 50 is the wait; a tiny number is zero; a huge one is an
+        # infinity, which rejects its step.
+        cases = [(["150:20:1:١٠٠:50", "150:20:1:0"], [0, 50]),
+                 (["150:20:1:1e-999", "150:20:1:0"], [0, 0]),
+                 (["150:20:1:0x1p99999:50", "150:20:1:0"], None),
+                 (["150:20:1:0", "150:20:1e999:1:0"], None)]
+        for steps, deadlines in cases:
+            with self.subTest(steps=steps):
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                played = self.thrum(["1"] + steps).returncode == 0
+                self.assertEqual(played, deadlines is not None)
+                if played:
+                    _, bars, drawn = self.draw(["1"] + steps)
+                    self.assertEqual(len(bars), 2)
+                    self.assertEqual([float(d.get("data-ms")) for d in drawn], deadlines)
+                else:
+                    run = self.timeline(["1"] + steps)
+                    self.assertEqual(run.returncode, 1)
+                    self.assertRegex(run.stderr, r"^timeline: '.*' is not a step\n$")
 
 
 if __name__ == "__main__":

@@ -37,6 +37,19 @@ std::string slurp(const std::string& path) {
     return all.str();
 }
 
+// The loader cuts LD_PRELOAD at every space and colon, so a full path in a
+// folder named with a space would not load: the redirect goes in by its bare
+// name, found through its folder put first on the library search path.
+std::vector<std::string> redirectEnvironment() {
+    std::string library = REDIRECT_LIBRARY;
+    size_t slash = library.rfind('/');
+    const char* inherited = getenv("LD_LIBRARY_PATH");
+    std::string searchPath = "LD_LIBRARY_PATH=" + library.substr(0, slash);
+    if (inherited && *inherited)
+        searchPath += std::string(":") + inherited;
+    return {searchPath, "LD_PRELOAD=" + library.substr(slash + 1)};
+}
+
 // The environment of every child: this process's own without the simulation's
 // settings or a preload, then the loader redirect, the log and `options.env`.
 std::vector<std::string> environment(const Options& options, const std::string& logPath) {
@@ -45,6 +58,8 @@ std::vector<std::string> environment(const Options& options, const std::string& 
         std::string entry = *e;
         if (entry.rfind("MTSIM_", 0) == 0 || entry.rfind("LD_PRELOAD=", 0) == 0 || entry.rfind("ASAN_OPTIONS=", 0) == 0)
             continue;
+        if (options.redirect && entry.rfind("LD_LIBRARY_PATH=", 0) == 0)
+            continue;
         env.push_back(entry);
     }
     // The redirect is preloaded ahead of the sanitizer runtime; that is fine.
@@ -52,7 +67,8 @@ std::vector<std::string> environment(const Options& options, const std::string& 
     env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : "") +
                   (options.asanOptions.empty() ? "" : ":" + options.asanOptions));
     if (options.redirect) {
-        env.push_back(std::string("LD_PRELOAD=") + REDIRECT_LIBRARY);
+        for (auto& entry : redirectEnvironment())
+            env.push_back(entry);
         if (!options.library.empty())
             env.push_back(std::string("MTSIM_LIBRARY=") + SIM_DIR + "/" + options.library);
     }
