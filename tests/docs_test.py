@@ -13,6 +13,9 @@ import sys
 import unittest
 
 THRUM = REDIRECT = SOURCE = None
+# The loader variable that injects the redirect; the tool is started directly,
+# as a Mac drops it when a program under /bin or /usr/bin starts.
+PRELOAD = "DYLD_INSERT_LIBRARIES" if sys.platform == "darwin" else "LD_PRELOAD"
 
 
 def commands(lines):
@@ -43,7 +46,7 @@ class Examples(unittest.TestCase):
     def test_every_example_plays(self):
         examples = manual_examples() + readme_examples()
         self.assertGreaterEqual(len(examples), 10)
-        environment = dict(os.environ, LD_PRELOAD=REDIRECT)
+        environment = dict(os.environ, **{PRELOAD: REDIRECT})
         for args in examples:
             with self.subTest(args=" ".join(args)):
                 run = subprocess.run([THRUM] + args, env=environment, capture_output=True, text=True)

@@ -14,6 +14,9 @@ import xml.etree.ElementTree as ElementTree
 
 SVG = "{http://www.w3.org/2000/svg}"
 THRUM = REDIRECT = TIMELINE = None
+# The loader variable that injects the redirect; the tool is started directly,
+# as a Mac drops it when a program under /bin or /usr/bin starts.
+PRELOAD = "DYLD_INSERT_LIBRARIES" if sys.platform == "darwin" else "LD_PRELOAD"
 
 
 class Timeline(unittest.TestCase):
@@ -26,7 +29,7 @@ class Timeline(unittest.TestCase):
         self.dir.cleanup()
 
     def thrum(self, args, **env):
-        environment = dict(os.environ, LD_PRELOAD=REDIRECT, MTSIM_LOG=self.log, **env)
+        environment = dict(os.environ, **{PRELOAD: REDIRECT}, MTSIM_LOG=self.log, **env)
         return subprocess.run([THRUM] + args, env=environment, capture_output=True, text=True)
 
     def draw(self, args):

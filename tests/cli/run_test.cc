@@ -158,10 +158,10 @@ TEST(Schedule, AClosingWaitBeyondTheClocksRangeDoesNotEndEarly) {
     // 1e300 ms cannot be counted in the clock's nanoseconds; converted
     // naively it overflows and the wait returns at once. It must go on until
     // the process is stopped.
-    std::string preload = std::string("LD_PRELOAD=") + REDIRECT_LIBRARY;
+    std::string preload = preloadVariable + "=" + REDIRECT_LIBRARY;
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("MTSIM_", 0) != 0 && std::string(*e).rfind("LD_PRELOAD=", 0) != 0)
+        if (std::string(*e).rfind("MTSIM_", 0) != 0 && std::string(*e).rfind(preloadVariable + "=", 0) != 0)
             env.push_back(*e);
     env.push_back(preload);
     for (const char* ms : {"1e300", "1.7e308", "1e13"}) {

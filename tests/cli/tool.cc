@@ -39,7 +39,8 @@ Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
-        if (entry.rfind("MTSIM_", 0) == 0 || entry.rfind("LD_PRELOAD=", 0) == 0 || entry.rfind("ASAN_OPTIONS=", 0) == 0)
+        if (entry.rfind("MTSIM_", 0) == 0 || entry.rfind(preloadVariable + "=", 0) == 0 ||
+            entry.rfind("ASAN_OPTIONS=", 0) == 0)
             continue;
         env.push_back(entry);
     }
@@ -47,7 +48,7 @@ Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
     const char* asan = getenv("ASAN_OPTIONS");
     env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : ""));
     if (options.redirect) {
-        env.push_back(std::string("LD_PRELOAD=") + REDIRECT_LIBRARY);
+        env.push_back(preloadVariable + "=" + REDIRECT_LIBRARY);
         if (!options.library.empty())
             env.push_back(std::string("MTSIM_LIBRARY=") + SIM_DIR + "/" + options.library);
     }

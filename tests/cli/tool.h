@@ -31,6 +31,13 @@ struct Outcome {
     double seconds = 0;            // wall time of the whole process
 };
 
+// The loader variable that injects the redirect into a process at its start.
+#ifdef __APPLE__
+inline const std::string preloadVariable = "DYLD_INSERT_LIBRARIES";
+#else
+inline const std::string preloadVariable = "LD_PRELOAD";
+#endif
+
 Outcome runThrum(const std::vector<std::string>& args, const Options& options = {});
 
 // The log lines whose event (first word after the timestamp) is `event`.
