@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the simulated trackpad as built for a Mac: both files are Mach-O
-arm64 dynamic libraries for macOS 12 or later; the redirect's only interpose
-entry replaces dlopen with a function of its own; the simulation exports the
+arm64 dynamic libraries for macOS 12 or later; the redirect's interpose
+entries replace dlopen, and whatever else they name, with functions of its own; the simulation exports the
 six framework functions and links the platform's CoreFoundation, nothing of the
 stand-ins and nothing beyond the C and C++ runtimes.
 
@@ -259,13 +259,18 @@ def redirect_faults(image):
     segment, addr, size = found
     if segment != "__DATA" or size == 0 or size % 16:
         return faults + [f"has a {segment},__interpose section of {size} bytes, not __DATA with whole pairs"]
-    replacees = [image.binds.get(addr + 16 * k + 8) for k in range(size // 16)]
-    if replacees != ["_dlopen"]:
-        faults.append("interposes " + (", ".join(name or "an unbound pointer" for name in replacees)) + ", not _dlopen alone")
     text = image.section("__text")
-    replacement = image.rebases.get(addr)
-    if replacement is None or not text or not text[1] <= replacement < text[1] + text[2]:
-        faults.append("replaces dlopen with no function of its own")
+    replacees = []
+    for pair in range(addr, addr + size, 16):
+        replacement, replacee = image.rebases.get(pair), image.binds.get(pair + 8)
+        replacees.append(replacee)
+        if replacee is None:
+            faults.append(f"interposes an unbound pointer at {pair + 8:#x}")
+        if replacement is None or not text or not text[1] <= replacement < text[1] + text[2]:
+            faults.append(f"replaces {replacee} with no function of its own")
+    if "_dlopen" not in replacees:
+        faults.append("does not interpose _dlopen")
+    image.interposed = replacees
     return faults
 
 
@@ -286,12 +291,12 @@ def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__.strip().splitlines()[-1].strip())
     status = 0
-    for path, faults_of, what in ((sys.argv[1], redirect_faults, "replaces dlopen alone"),
-                                  (sys.argv[2], simulation_faults, "exports the six functions, links CoreFoundation")):
+    for path, faults_of in ((sys.argv[1], redirect_faults), (sys.argv[2], simulation_faults)):
         with open(path, "rb") as library:
             data = library.read()
         try:
-            faults = faults_of(Image(data))
+            image = Image(data)
+            faults = faults_of(image)
         except (ValueError, IndexError, UnicodeDecodeError, struct.error) as fault:
             faults = [str(fault)]
         for fault in faults:
@@ -299,7 +304,10 @@ def main():
         if faults:
             status = 1
         else:
-            print(f"macho-sim-check: {path}: Mach-O arm64 dynamic library; {what}")
+            what = ("interposes " + ", ".join(image.interposed) if faults_of == redirect_faults
+                    else "exports the six functions, links CoreFoundation")
+            print(f"macho-sim-check: {path}: Mach-O arm64 dynamic library for macOS "
+                  f"{image.oldest[0]}.{image.oldest[1]} or later; {what}")
     return status
 
 

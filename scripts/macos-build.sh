@@ -2,7 +2,7 @@
 # Cross-compiles and links thrum for macOS 12 on Apple silicon from Linux, then
 # checks the result: a Mach-O arm64 executable that links CoreFoundation and not
 # the multitouch framework. The simulated trackpad is built too and checked: a
-# redirect that replaces dlopen alone and a simulation over the platform's
+# redirect that interposes dlopen and a simulation over the platform's
 # CoreFoundation. The compiler is Zig's bundled clang with macOS C library
 # headers, fetched once with npm into a cache outside the repository; the build
 # logic lives in cmake/macos-cross.cmake. The first build also compiles libc++

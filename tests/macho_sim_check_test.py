@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The check of the simulated trackpad built for a Mac passes a redirect whose
-one interpose entry replaces dlopen with its own function and a simulation that
-exports the six functions over the platform's CoreFoundation, whichever way the
-linker records its pointers: dyld's opcodes or chained fixups. The libraries are
+interpose entries replace dlopen, among others, with functions of its own and a
+simulation that exports the six functions over the platform's CoreFoundation,
+whichever way the linker records its pointers: dyld's opcodes or chained fixups. The libraries are
 made here, byte by byte.
 
     macho_sim_check_test.py MACHO-SIM-CHECK
@@ -149,13 +149,13 @@ class MachoSimCheck(unittest.TestCase):
         for form in ("classic", "chained"):
             with self.subTest(form):
                 self.assertEqual(self.check(redirect(form=form), simulation(form=form)), (0, ""))
+                self.assertEqual(self.check(redirect(pairs=["__exit", "_dlopen"], form=form), simulation()), (0, ""))
 
-    def test_rejects_a_redirect_that_would_not_replace_dlopen_alone(self):
+    def test_rejects_a_redirect_that_would_not_replace_dlopen_with_its_own(self):
         cases = {
-            "another function interposed": redirect(pairs=["_dlsym"]),
-            "dlopen and more": redirect(pairs=["_dlopen", "_dlsym"]),
-            "dlopen and more, chained": redirect(pairs=["_dlopen", "_dlsym"], form="chained"),
-            "the replacee slid, not bound": redirect(pairs=["rebase"]),
+            "another function instead": redirect(pairs=["_dlsym"]),
+            "... chained": redirect(pairs=["_dlsym", "_dlclose"], form="chained"),
+            "a replacee slid, not bound": redirect(pairs=["_dlopen", "rebase"]),
             "a replacement outside its code": redirect(replacement=DATA + 0x40),
             "a replacement bound elsewhere": redirect(replacement="_dlopen"),
             "a replacement bound elsewhere, chained": redirect(replacement="_dlopen", form="chained"),
