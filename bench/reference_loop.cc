@@ -7,8 +7,31 @@
 #include <ctime>
 #include <vector>
 
+#ifdef __APPLE__
+#include <mach/mach_time.h>
+#endif
+
 namespace {
 
+#ifdef __APPLE__
+// A Mac has no absolute sleep on a clock id; it sleeps until a deadline in
+// mach_absolute_time's ticks. CLOCK_UPTIME_RAW is that clock in nanoseconds,
+// the one the simulation's log and Python's time.monotonic read there.
+mach_timebase_info_data_t timebase;
+
+long long nowNs() {
+    return static_cast<long long>(clock_gettime_nsec_np(CLOCK_UPTIME_RAW));
+}
+
+void sleepUntilNs(long long deadline) {
+    if (timebase.numer == 0)
+        mach_timebase_info(&timebase);
+    // Rounded up, so the wake-up never comes before the deadline.
+    uint64_t ticks = (static_cast<uint64_t>(deadline) * timebase.denom + timebase.numer - 1) / timebase.numer;
+    while (mach_wait_until(ticks) != KERN_SUCCESS) {
+    }
+}
+#else
 long long nowNs() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -28,6 +51,7 @@ void sleepUntilNs(long long deadline) {
     }
 #endif
 }
+#endif
 
 }  // namespace
 

@@ -13,6 +13,8 @@ import sys
 MH_MAGIC_64 = 0xFEEDFACF
 CPU_TYPE_ARM64 = 0x0100000C
 MH_EXECUTE = 2
+MH_DYLIB = 6
+FILE_TYPES = {MH_EXECUTE: "an executable", MH_DYLIB: "a dynamic library"}
 LC_REQ_DYLD = 0x80000000
 LC_BUILD_VERSION = 0x32
 LC_CODE_SIGNATURE = 0x1D
@@ -32,29 +34,37 @@ ALLOWED = {COREFOUNDATION, "/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dyli
 MULTITOUCH = "MultitouchSupport"
 
 
-def load_commands(data):
-    """The libraries named in the load commands of a thin 64-bit Mach-O
-    image, the oldest macOS it is built for (None if it says none) and
-    whether it carries a code signature."""
+def commands(data, filetype=MH_EXECUTE):
+    """Each load command of a thin 64-bit arm64 Mach-O image of `filetype`,
+    as (command, offset, size), once the header and its bounds are checked."""
     if len(data) < 32:
         raise ValueError("too short for a Mach-O header")
-    magic, cputype, _, filetype, ncmds, sizeofcmds = struct.unpack_from("<IiiIII", data, 0)
+    magic, cputype, _, kind, ncmds, sizeofcmds = struct.unpack_from("<IiiIII", data, 0)
     if magic != MH_MAGIC_64:
         raise ValueError(f"not a 64-bit little-endian Mach-O file (magic {magic:#x})")
     if cputype != CPU_TYPE_ARM64:
         raise ValueError(f"not arm64 (cpu type {cputype:#x})")
-    if filetype != MH_EXECUTE:
-        raise ValueError(f"not an executable (file type {filetype})")
+    if kind != filetype:
+        raise ValueError(f"not {FILE_TYPES[filetype]} (file type {kind})")
     if 32 + sizeofcmds > len(data):
         raise ValueError("load commands run past the end of the file")
-    names = []
-    oldest = None
-    signed = False
     offset = 32
     for _ in range(ncmds):
         cmd, cmdsize = struct.unpack_from("<II", data, offset)
         if cmdsize < 8 or offset + cmdsize > 32 + sizeofcmds:
             raise ValueError(f"malformed load command at offset {offset}")
+        yield cmd, offset, cmdsize
+        offset += cmdsize
+
+
+def load_commands(data, filetype=MH_EXECUTE):
+    """The libraries named in the load commands of a thin 64-bit Mach-O
+    image, the oldest macOS it is built for (None if it says none) and
+    whether it carries a code signature."""
+    names = []
+    oldest = None
+    signed = False
+    for cmd, offset, cmdsize in commands(data, filetype):
         if cmd in DYLIB_COMMANDS:
             (name_offset,) = struct.unpack_from("<I", data, offset + 8)
             raw = data[offset + name_offset:offset + cmdsize]
@@ -72,9 +82,7 @@ def load_commands(data):
             if magic != CSMAGIC_EMBEDDED_SIGNATURE:
                 raise ValueError(f"the code signature is no signature (magic {magic:#x})")
             signed = True
-        offset += cmdsize
     return names, oldest, signed
-
 
 def main():
     if len(sys.argv) != 2:

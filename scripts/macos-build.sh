@@ -1,10 +1,12 @@
 #!/bin/sh
 # Cross-compiles and links thrum for macOS 12 on Apple silicon from Linux, then
 # checks the result: a Mach-O arm64 executable that links CoreFoundation and not
-# the multitouch framework. The compiler is Zig's bundled clang with macOS C
-# library headers, fetched once with npm into a cache outside the repository;
-# the build logic lives in cmake/macos-cross.cmake. The first build also
-# compiles libc++ for the target, which takes a minute or more.
+# the multitouch framework. The simulated trackpad is built too and checked: a
+# redirect that interposes dlopen and a simulation over the platform's
+# CoreFoundation. The compiler is Zig's bundled clang with macOS C library
+# headers, fetched once with npm into a cache outside the repository; the build
+# logic lives in cmake/macos-cross.cmake. The first build also compiles libc++
+# for the target, which takes a minute or more.
 #
 #   scripts/macos-build.sh [build-dir]      default build-macos
 set -eu
@@ -39,20 +41,30 @@ export ZIG_GLOBAL_CACHE_DIR="$cache/zig-cache"
 
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE=cmake/macos-cross.cmake -DZIG="$zig" \
-    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTHRUM_WERROR=ON >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTHRUM_WERROR=ON -DTHRUM_SIM=ON >/dev/null
 cmake --build "$build" -j2
 python3 scripts/macho-check.py "$build/thrum"
+python3 scripts/macho-sim-check.py "$build/sim/libmtredirect.dylib" "$build/sim/libmultitouch_sim.dylib"
 cmake -DTHRUM="$build/thrum" -DMANUAL="$build/man/thrum.1" \
     -DVERSION="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")" -P tests/version_test.cmake
 
-# The unit tests that a Mac runs, compiled for it too (not linked: there is no
-# googletest for macOS here), against the host's googletest headers alone.
+# The tests that a Mac runs, compiled for it too (not linked: there is no
+# googletest for macOS here), against the host's googletest headers alone; and
+# the benchmark's programs that have a branch of their own there.
 headers=$(mktemp -d)
 trap 'rm -rf "$headers"' EXIT
 ln -s /usr/include/gtest /usr/include/gmock "$headers/"
+compile() {
+    "$zig" "$@" -target aarch64-macos.12.0 -Wall -Wextra -Wpedantic -Werror -c -o "$headers/test.o"
+}
 for test in tests/unit/*_test.cc; do
     [ "$test" != tests/unit/cf_test.cc ] || continue
-    "$zig" c++ -target aarch64-macos.12.0 -std=c++20 -Wall -Wextra -Wpedantic -Werror \
-        -Isrc -isystem cf/include -isystem "$headers" -c "$test" -o "$headers/test.o"
+    compile c++ -std=c++20 -Isrc -isystem cf/include -isystem "$headers" "$test"
 done
-echo "macos-build: the unit tests compile for macOS"
+for source in tests/cli/*.cc; do
+    compile c++ -std=c++20 -Itests/cli -isystem cf/include -isystem "$headers" -DTHRUM_BINARY='"thrum"' \
+        -DSIM_DIR='"sim"' -DLIBRARY_SUFFIX='".dylib"' -DREDIRECT_LIBRARY='"sim/libmtredirect.dylib"' "$source"
+done
+compile c++ -std=c++20 bench/reference_loop.cc
+compile cc -std=c11 bench/background.c
+echo "macos-build: the unit and process tests and the schedule benchmark's programs compile for macOS"

@@ -45,6 +45,14 @@ const char actuationKind[] = "actuation";
 
 int logFd = -1;
 
+// On a Mac, the clock of mach_absolute_time, which Python's time.monotonic and
+// mach_wait_until count there too: CLOCK_MONOTONIC there also counts sleep.
+#ifdef __APPLE__
+const clockid_t logClock = CLOCK_UPTIME_RAW;
+#else
+const clockid_t logClock = CLOCK_MONOTONIC;
+#endif
+
 bool nullList;
 std::vector<Device> deviceTable;  // never resized once configured
 std::vector<const void*> listElements;
@@ -78,7 +86,7 @@ void logEvent(const std::string& event) {
         return;
     int savedErrno = errno;
     timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(logClock, &now);
     std::string line = std::to_string(now.tv_sec * 1000000000LL + now.tv_nsec) + " " + event + "\n";
     size_t done = 0;
     while (done < line.size()) {

@@ -1,4 +1,4 @@
-// The loader redirect: preloaded, it turns a dlopen of the multitouch
+// The loader redirect: injected at start, it turns a dlopen of the multitouch
 // framework's fixed path into one of the simulation and passes the rest on.
 #include <dlfcn.h>
 
@@ -10,6 +10,12 @@ namespace {
 
 const char frameworkPath[] = "/System/Library/PrivateFrameworks/MultitouchSupport.framework/MultitouchSupport";
 
+#ifdef __APPLE__
+const char simulationFile[] = "libmultitouch_sim.dylib";
+#else
+const char simulationFile[] = "libmultitouch_sim.so";
+#endif
+
 // The simulation that sits beside this library in the build.
 std::string defaultSimulation() {
     Dl_info self;
@@ -19,17 +25,40 @@ std::string defaultSimulation() {
         if (slash)
             path.assign(self.dli_fname, size_t(slash - self.dli_fname) + 1);
     }
-    return path + "libmultitouch_sim.so";
+    return path + simulationFile;
+}
+
+void* openRedirected(const char* file, int mode, void* (*open)(const char*, int)) {
+    if (!file || strcmp(file, frameworkPath) != 0)
+        return open(file, mode);
+    const char* library = getenv("MTSIM_LIBRARY");
+    if (library && *library)
+        return open(library, mode);
+    return open(defaultSimulation().c_str(), mode);
 }
 
 }  // namespace
 
+#ifdef __APPLE__
+// dyld binds every other image's dlopen to the replacement named in this
+// section when the library is inserted (DYLD_INSERT_LIBRARIES); the calls made
+// here still reach the loader's own.
+extern "C" void* redirectedDlopen(const char* file, int mode) {
+    return openRedirected(file, mode, dlopen);
+}
+
+struct Interposition {
+    const void* replacement;
+    const void* replacee;
+};
+
+__attribute__((used, section("__DATA,__interpose"))) Interposition interpositions[] = {
+    {reinterpret_cast<const void*>(&redirectedDlopen), reinterpret_cast<const void*>(&dlopen)},
+};
+#else
+// Preloaded (LD_PRELOAD), this definition comes before the C library's.
 extern "C" __attribute__((visibility("default"))) void* dlopen(const char* file, int mode) noexcept {
     static auto next = reinterpret_cast<void* (*)(const char*, int)>(dlsym(RTLD_NEXT, "dlopen"));
-    if (!file || strcmp(file, frameworkPath) != 0)
-        return next(file, mode);
-    const char* library = getenv("MTSIM_LIBRARY");
-    if (library && *library)
-        return next(library, mode);
-    return next(defaultSimulation().c_str(), mode);
+    return openRedirected(file, mode, next);
 }
+#endif

@@ -10,10 +10,14 @@ import subprocess
 import sys
 import tempfile
 import unittest
+
+import simulated
 import xml.etree.ElementTree as ElementTree
 
 SVG = "{http://www.w3.org/2000/svg}"
 THRUM = REDIRECT = TIMELINE = None
+# The loader variable that injects the redirect; the tool is started directly,
+# as a Mac drops it when a program under /bin or /usr/bin starts.
 
 
 class Timeline(unittest.TestCase):
@@ -26,9 +30,7 @@ class Timeline(unittest.TestCase):
         self.dir.cleanup()
 
     def thrum(self, args, **env):
-        # By bare name from its folder: the loader cuts LD_PRELOAD at spaces.
-        environment = dict(os.environ, LD_LIBRARY_PATH=os.path.dirname(REDIRECT),
-                           LD_PRELOAD=os.path.basename(REDIRECT), MTSIM_LOG=self.log, **env)
+        environment = simulated.environment(REDIRECT, MTSIM_LOG=self.log, **env)
         return subprocess.run([THRUM] + args, env=environment, capture_output=True, text=True)
 
     def timeline(self, args):

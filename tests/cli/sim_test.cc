@@ -8,11 +8,16 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tool.h"
+
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#endif
 
 using testing::ElementsAre;
 using testing::HasSubstr;
@@ -21,6 +26,48 @@ using testing::IsEmpty;
 namespace {
 
 const char frameworkPath[] = "/System/Library/PrivateFrameworks/MultitouchSupport.framework/MultitouchSupport";
+const char simulation[] = SIM_DIR "/libmultitouch_sim" LIBRARY_SUFFIX;
+
+using Open = void* (*)(const char*, int);
+
+#ifdef __APPLE__
+const char otherLibrary[] = "/usr/lib/libz.1.dylib";
+
+// The redirect's replacement for dlopen, found through its interpose section
+// as dyld finds it; null unless that holds one pair and it replaces dlopen.
+Open redirectedOpen(void* redirect) {
+    for (uint32_t image = 0; image < _dyld_image_count(); ++image) {
+        if (dlopen(_dyld_get_image_name(image), RTLD_NOLOAD) != redirect)
+            continue;
+        auto* header = reinterpret_cast<const mach_header_64*>(_dyld_get_image_header(image));
+        auto* command = reinterpret_cast<const load_command*>(header + 1);
+        for (uint32_t i = 0; i < header->ncmds; ++i) {
+            auto* segment = reinterpret_cast<const segment_command_64*>(command);
+            command = reinterpret_cast<const load_command*>(reinterpret_cast<const char*>(command) + command->cmdsize);
+            if (segment->cmd != LC_SEGMENT_64)
+                continue;
+            auto* sections = reinterpret_cast<const section_64*>(segment + 1);
+            for (uint32_t k = 0; k < segment->nsects; ++k) {
+                if (strncmp(sections[k].sectname, "__interpose", sizeof sections[k].sectname) != 0)
+                    continue;
+                auto* pair = reinterpret_cast<void* const*>(sections[k].addr + _dyld_get_image_vmaddr_slide(image));
+                Dl_info replacee;
+                if (sections[k].size != 2 * sizeof(void*) || !dladdr(pair[1], &replacee) || !replacee.dli_sname ||
+                    strcmp(replacee.dli_sname, "dlopen") != 0)
+                    return nullptr;
+                return reinterpret_cast<Open>(pair[0]);
+            }
+        }
+    }
+    return nullptr;
+}
+#else
+const char otherLibrary[] = "libm.so.6";
+
+Open redirectedOpen(void* redirect) {
+    return reinterpret_cast<Open>(dlsym(redirect, "dlopen"));
+}
+#endif
 
 struct Framework {
     CFArrayRef (*createList)();
@@ -48,7 +95,7 @@ void require(bool condition) {
 // `calls` there, and returns the child's status and the simulation's log.
 Outcome simulate(const Options& options, void (*calls)(const Framework&)) {
     return runChild(options, [calls] {
-        void* library = dlopen(SIM_DIR "/libmultitouch_sim.so", RTLD_NOW | RTLD_LOCAL);
+        void* library = dlopen(simulation, RTLD_NOW | RTLD_LOCAL);
         if (!library)
             return 2;
         Framework framework;
@@ -119,15 +166,15 @@ std::vector<std::string> after(const std::vector<std::string>& log, const std::s
 TEST(Redirect, OnlyTheFrameworkPathIsRedirected) {
     void* redirect = dlopen(REDIRECT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(redirect, nullptr) << dlerror();
-    auto redirected = reinterpret_cast<void* (*)(const char*, int)>(dlsym(redirect, "dlopen"));
+    Open redirected = redirectedOpen(redirect);
     ASSERT_NE(redirected, nullptr);
 
-    EXPECT_EQ(redirected("libm.so.6", RTLD_NOW), dlopen("libm.so.6", RTLD_NOW));
+    EXPECT_EQ(redirected(otherLibrary, RTLD_NOW), dlopen(otherLibrary, RTLD_NOW));
     EXPECT_EQ(redirected(nullptr, RTLD_NOW), dlopen(nullptr, RTLD_NOW));
     EXPECT_EQ(redirected((std::string(frameworkPath) + "/").c_str(), RTLD_NOW), nullptr);
     EXPECT_EQ(redirected("MultitouchSupport", RTLD_NOW), nullptr);
 
-    setenv("MTSIM_LIBRARY", SIM_DIR "/libmultitouch_sim_no_MTActuationActuate.so", 1);
+    setenv("MTSIM_LIBRARY", SIM_DIR "/libmultitouch_sim_no_MTActuationActuate" LIBRARY_SUFFIX, 1);
     void* simulation = redirected(frameworkPath, RTLD_NOW);
     unsetenv("MTSIM_LIBRARY");
     ASSERT_NE(simulation, nullptr);
@@ -137,7 +184,7 @@ TEST(Redirect, OnlyTheFrameworkPathIsRedirected) {
 
 TEST(Redirect, AMissingSimulationLoadsNothing) {
     Options missing;
-    missing.library = "libmultitouch_sim_missing.so";
+    missing.library = "libmultitouch_sim_missing" LIBRARY_SUFFIX;
     Outcome run = runThrum({"--check"}, missing);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "no MTDeviceCreateList\n");
@@ -189,7 +236,7 @@ TEST(Simulation, TheDescriptionIsWrittenWholeWithTheKindOfEveryNode) {
         CFRelease(description);
     });
     EXPECT_EQ(run.status, 0);
-    EXPECT_THAT(run.log, ElementsAre("load libmultitouch_sim.so",
+    EXPECT_THAT(run.log, ElementsAre("load libmultitouch_sim" LIBRARY_SUFFIX,
                                      "createActuation options=-3 refs=1 childRefs=1 "
                                      "description={Alpha=f32:0x1.99999ap-4,Empty={},"
                                      "List=[str:x y,f64:-0x0p+0,f64:0x1.9p+4],Zeta=int:-12} -> actuation@1"));

@@ -24,6 +24,9 @@ const std::vector<std::vector<std::string>> anyCommandLine = {
 }  // namespace
 
 TEST(Binding, WithoutTheFrameworkTheFirstFunctionIsNamed) {
+#ifdef __APPLE__
+    GTEST_SKIP() << "on a Mac the fixed path is the real framework, which loads";
+#endif
     Options bare;
     bare.redirect = false;
     for (auto& args : anyCommandLine) {
@@ -39,7 +42,7 @@ TEST(Binding, TheFirstMissingFunctionIsNamedBeforeAnyDeviceIsListed) {
                            "MTActuatorOpen", "MTActuationCreateFromDictionary", "MTActuationActuate"};
     for (const char* name : names) {
         Options options;
-        options.library = std::string("libmultitouch_sim_no_") + name + ".so";
+        options.library = std::string("libmultitouch_sim_no_") + name + LIBRARY_SUFFIX;
         Outcome run = runThrum({"--check"}, options);
         EXPECT_EQ(run.status, 1) << name;
         EXPECT_EQ(run.err, std::string("no ") + name + "\n");
@@ -47,7 +50,7 @@ TEST(Binding, TheFirstMissingFunctionIsNamedBeforeAnyDeviceIsListed) {
         EXPECT_THAT(events(run, "createList"), IsEmpty()) << name;
     }
     Options both;
-    both.library = "libmultitouch_sim_no_MTActuatorOpen_MTActuationActuate.so";
+    both.library = "libmultitouch_sim_no_MTActuatorOpen_MTActuationActuate" LIBRARY_SUFFIX;
     EXPECT_EQ(runThrum({"1"}, both).err, "no MTActuatorOpen\n");
 }
 

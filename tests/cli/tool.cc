@@ -37,6 +37,12 @@ std::string slurp(const std::string& path) {
     return all.str();
 }
 
+#ifdef __APPLE__
+// dyld cuts its list only at colons, so the full path serves.
+std::vector<std::string> redirectEnvironment() {
+    return {preloadVariable + "=" + REDIRECT_LIBRARY};
+}
+#else
 // The loader cuts LD_PRELOAD at every space and colon, so a full path in a
 // folder named with a space would not load: the redirect goes in by its bare
 // name, found through its folder put first on the library search path.
@@ -47,16 +53,16 @@ std::vector<std::string> redirectEnvironment() {
     std::string searchPath = "LD_LIBRARY_PATH=" + library.substr(0, slash);
     if (inherited && *inherited)
         searchPath += std::string(":") + inherited;
-    return {searchPath, "LD_PRELOAD=" + library.substr(slash + 1)};
+    return {searchPath, preloadVariable + "=" + library.substr(slash + 1)};
 }
+#endif
 
-// The environment of every child: this process's own without the simulation's
-// settings or a preload, then the loader redirect, the log and `options.env`.
 std::vector<std::string> environment(const Options& options, const std::string& logPath) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
-        if (entry.rfind("MTSIM_", 0) == 0 || entry.rfind("LD_PRELOAD=", 0) == 0 || entry.rfind("ASAN_OPTIONS=", 0) == 0)
+        if (entry.rfind("MTSIM_", 0) == 0 || entry.rfind(preloadVariable + "=", 0) == 0 ||
+            entry.rfind("ASAN_OPTIONS=", 0) == 0)
             continue;
         if (options.redirect && entry.rfind("LD_LIBRARY_PATH=", 0) == 0)
             continue;

@@ -44,6 +44,13 @@ struct Outcome {
     double seconds = 0;            // wall time of the whole process
 };
 
+// The loader variable that injects the redirect into a process at its start.
+#ifdef __APPLE__
+inline const std::string preloadVariable = "DYLD_INSERT_LIBRARIES";
+#else
+inline const std::string preloadVariable = "LD_PRELOAD";
+#endif
+
 Outcome runThrum(const std::vector<std::string>& args, const Options& options = {});
 
 // Runs `body` in a forked child with the environment, outputs and log that
