@@ -43,14 +43,15 @@ cmake -S . -B "$build" -G Ninja \
 cmake --build "$build" -j2
 python3 scripts/macho-check.py "$build/thrum"
 
-# The unit tests that a Mac runs, compiled for it too (not linked: there is no
-# googletest for macOS here), against the host's googletest headers alone.
+# The unit tests that a Mac runs, and the tree text they share with the
+# simulation, compiled for it too (not linked: there is no googletest for macOS
+# here), against the host's googletest headers alone.
 headers=$(mktemp -d)
 trap 'rm -rf "$headers"' EXIT
 ln -s /usr/include/gtest /usr/include/gmock "$headers/"
-for test in tests/unit/*_test.cc; do
+for test in tests/unit/*_test.cc sim/cftree.cc; do
     [ "$test" != tests/unit/cf_test.cc ] || continue
     "$zig" c++ -target aarch64-macos.12.0 -std=c++20 -Wall -Wextra -Wpedantic -Werror \
-        -Isrc -isystem cf/include -isystem "$headers" -c "$test" -o "$headers/test.o"
+        -Isrc -Isim -Itests -isystem cf/include -isystem "$headers" -c "$test" -o "$headers/test.o"
 done
 echo "macos-build: the unit tests compile for macOS"
