@@ -396,6 +396,12 @@ int32_t actuateOn(CFTypeRef actuation, CFTypeRef motor, uint32_t arg3, float int
 
 #define FRAMEWORK_FUNCTION extern "C" __attribute__((visibility("default")))
 
+// Not a framework function: the loader redirect calls it from the tool's
+// _exit, so that a description still held then (one whose creation gave null,
+// say) is checked before the process ends.
+FRAMEWORK_FUNCTION void mtsimProcessEnds() {
+    checkDescription();
+}
 
 #ifndef WITHOUT_MTDeviceCreateList
 FRAMEWORK_FUNCTION CFArrayRef MTDeviceCreateList() {

@@ -22,6 +22,8 @@ std::string defaultSimulation() {
     return path + "libmultitouch_sim.so";
 }
 
+void* simulation;
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void* dlopen(const char* file, int mode) noexcept {
@@ -29,7 +31,17 @@ extern "C" __attribute__((visibility("default"))) void* dlopen(const char* file,
     if (!file || strcmp(file, frameworkPath) != 0)
         return next(file, mode);
     const char* library = getenv("MTSIM_LIBRARY");
-    if (library && *library)
-        return next(library, mode);
-    return next(defaultSimulation().c_str(), mode);
+    simulation = next(library && *library ? library : defaultSimulation().c_str(), mode);
+    return simulation;
+}
+
+// The tool ends a failure with _exit, which runs no exit handlers: the
+// simulation is told here, so that it can check what it still holds.
+extern "C" __attribute__((visibility("default"), noreturn)) void _exit(int status) {
+    static auto next = reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "_exit"));
+    if (simulation)
+        if (auto ends = reinterpret_cast<void (*)()>(dlsym(simulation, "mtsimProcessEnds")))
+            ends();
+    next(status);
+    __builtin_unreachable();
 }

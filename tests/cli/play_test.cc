@@ -95,7 +95,9 @@ TEST(Actuation, NoActuationEndsTheRunAfterTheEarlierStepsPlayed) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "no actuation\n");
     std::vector<std::string> log = afterDiscovery(run);
-    ASSERT_EQ(log.size(), 11u);
+    ASSERT_EQ(log.size(), 12u);
     EXPECT_EQ(log[9], "destroy actuation@2");
     EXPECT_THAT(log[10], testing::EndsWith("-> null"));
+    // The description of the step that got none is released before the end too.
+    EXPECT_EQ(log[11], "dropped description@3");
 }
