@@ -1,5 +1,6 @@
 // The CoreFoundation stand-in: reference-counted strings, numbers, arrays and
-// dictionaries with the platform's ownership rules. Misuse aborts loudly.
+// dictionaries with the platform's ownership rules, its shared immortal numbers
+// included. Misuse aborts loudly.
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -19,8 +21,9 @@ enum Kind : CFTypeID { stringKind = 7, numberKind = 22, arrayKind = 19, dictiona
 struct Object {
     Kind kind = stringKind;
     CFIndex refs = 1;
+    bool shared = false;              // immortal: retain and release leave refs alone
     std::string text;                 // string
-    CFNumberType numberType = 0;      // number: the canonical type
+    CFNumberType numberType{};        // number: the canonical type
     long long integer = 0;            // number, integer types
     double real = 0;                  // number, float types
     std::vector<const void*> values;  // array and dictionary
@@ -28,7 +31,10 @@ struct Object {
     CFArrayCallBacks arrayCallBacks{};
     CFDictionaryKeyCallBacks keyCallBacks{};
     CFDictionaryValueCallBacks valueCallBacks{};
-    };
+};
+
+// The count a shared object reports: huge, and the same whatever is done to it.
+constexpr CFIndex sharedRefs = 0x0fffffffffffffff;
 
 // Every live object. A pointer not in here is dead or was never ours; recently
 // freed memory is held back a while so that a stale pointer is seen as dead
@@ -135,12 +141,45 @@ CFNumberType canonical(CFNumberType type) {
     case kCFNumberCFIndexType: case kCFNumberNSIntegerType: return kCFNumberSInt64Type;
     case kCFNumberFloat32Type: case kCFNumberFloatType: return kCFNumberFloat32Type;
     case kCFNumberFloat64Type: case kCFNumberDoubleType: case kCFNumberCGFloatType: return kCFNumberFloat64Type;
-    default: return 0;
+    default: return CFNumberType(0);
     }
 }
 
 bool isFloat(CFNumberType canonicalType) {
     return canonicalType == kCFNumberFloat32Type || canonicalType == kCFNumberFloat64Type;
+}
+
+// The platform hands out one shared, immortal number for each of these 64-bit
+// values (every NaN is the same one), so no caller may count on a fresh object
+// or on a count of its own. Negative zero keeps its sign and is not shared.
+Object* sharedNumber(double value) {
+    const double inf = std::numeric_limits<double>::infinity();
+    int slot = std::isnan(value)                    ? 0
+               : value == inf                       ? 1
+               : value == -inf                      ? 2
+               : value == 0 && !std::signbit(value) ? 3
+               : value == 1                         ? 4
+                                                    : -1;
+    if (slot < 0)
+        return nullptr;
+    static Object* numbers[5];
+    if (!numbers[slot]) {
+        Object* o = make(numberKind);
+        o->shared = true;
+        o->refs = sharedRefs;
+        o->numberType = kCFNumberFloat64Type;
+        o->real = slot == 0 ? std::numeric_limits<double>::quiet_NaN() : value;
+        numbers[slot] = o;
+    }
+    return numbers[slot];
+}
+
+// Where `key` sits among the dictionary's keys; the key count if nowhere.
+size_t slotOf(const Object* o, const void* key) {
+    size_t i = 0;
+    while (i < o->keys.size() && !(o->keys[i] == key || (o->keyCallBacks.equal && o->keyCallBacks.equal(o->keys[i], key))))
+        ++i;
+    return i;
 }
 
 }  // namespace
@@ -153,13 +192,15 @@ const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0, typeRetain, t
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, typeRetain, typeRelease, nullptr, typeEqual};
 
 CFTypeRef CFRetain(CFTypeRef cf) {
-    ++object(cf, "CFRetain")->refs;
+    Object* o = object(cf, "CFRetain");
+    if (!o->shared)
+        ++o->refs;
     return cf;
 }
 
 void CFRelease(CFTypeRef cf) {
     Object* o = object(cf, "CFRelease");
-    if (--o->refs == 0)
+    if (!o->shared && --o->refs == 0)
         destroy(o);
 }
 
@@ -231,11 +272,11 @@ CFHashCode CFHash(CFTypeRef cf) {
 CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFStringEncoding encoding) {
     if (!cStr)
         misuse("CFStringCreateWithCString", "called with NULL");
-    if (encoding != kCFStringEncodingUTF8 && encoding != 0x0600 /* ASCII */)
+    if (encoding != kCFStringEncodingUTF8 && encoding != kCFStringEncodingASCII)
         return nullptr;
     if (!validUtf8(cStr))
         return nullptr;
-    if (encoding == 0x0600)
+    if (encoding == kCFStringEncodingASCII)
         for (const char* p = cStr; *p; ++p)
             if (static_cast<unsigned char>(*p) >= 0x80)
                 return nullptr;
@@ -269,6 +310,9 @@ CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* val
     CFNumberType type = canonical(theType);
     if (!type || !valuePtr)
         misuse("CFNumberCreate", "called with an unknown type or a NULL value");
+    if (type == kCFNumberFloat64Type)
+        if (Object* shared = sharedNumber(*static_cast<const double*>(valuePtr)))
+            return reinterpret_cast<CFNumberRef>(shared);
     Object* o = make(numberKind);
     o->numberType = type;
     switch (type) {
@@ -348,22 +392,12 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void
     if (valueCallBacks)
         o->valueCallBacks = *valueCallBacks;
     for (CFIndex i = 0; i < numValues; ++i) {
-        const void* key = o->keyCallBacks.retain ? o->keyCallBacks.retain(nullptr, keys[i]) : keys[i];
-        const void* value = o->valueCallBacks.retain ? o->valueCallBacks.retain(nullptr, values[i]) : values[i];
-        // A key given twice keeps its last value, as the platform does.
-        size_t j = 0;
-        while (j < o->keys.size() && !(o->keys[j] == key || (o->keyCallBacks.equal && o->keyCallBacks.equal(o->keys[j], key))))
-            ++j;
-        if (j < o->keys.size()) {
-            if (o->keyCallBacks.release)
-                o->keyCallBacks.release(nullptr, key);
-            if (o->valueCallBacks.release)
-                o->valueCallBacks.release(nullptr, o->values[j]);
-            o->values[j] = value;
-        } else {
-            o->keys.push_back(key);
-            o->values.push_back(value);
-        }
+        // A key given again is passed over with its value, neither retained:
+        // the first key and value stand, as on the platform.
+        if (slotOf(o, keys[i]) < o->keys.size())
+            continue;
+        o->keys.push_back(o->keyCallBacks.retain ? o->keyCallBacks.retain(nullptr, keys[i]) : keys[i]);
+        o->values.push_back(o->valueCallBacks.retain ? o->valueCallBacks.retain(nullptr, values[i]) : values[i]);
     }
     return reinterpret_cast<CFDictionaryRef>(o);
 }
@@ -374,10 +408,8 @@ CFIndex CFDictionaryGetCount(CFDictionaryRef theDict) {
 
 const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key) {
     Object* o = object(theDict, dictionaryKind, "CFDictionaryGetValue");
-    for (size_t i = 0; i < o->keys.size(); ++i)
-        if (o->keys[i] == key || (o->keyCallBacks.equal && o->keyCallBacks.equal(o->keys[i], key)))
-            return o->values[i];
-    return nullptr;
+    size_t slot = slotOf(o, key);
+    return slot < o->keys.size() ? o->values[slot] : nullptr;
 }
 
 void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void** keys, const void** values) {

@@ -57,12 +57,12 @@ ln -s /usr/include/gtest /usr/include/gmock "$headers/"
 compile() {
     "$zig" "$@" -target aarch64-macos.12.0 -Wall -Wextra -Wpedantic -Werror -c -o "$headers/test.o"
 }
-for test in tests/unit/*_test.cc; do
+for test in tests/unit/*_test.cc sim/cftree.cc; do
     [ "$test" != tests/unit/cf_test.cc ] || continue
-    compile c++ -std=c++20 -Isrc -isystem cf/include -isystem "$headers" "$test"
+    compile c++ -std=c++20 -Isrc -Isim -Itests -isystem cf/include -isystem "$headers" "$test"
 done
 for source in tests/cli/*.cc; do
-    compile c++ -std=c++20 -Itests/cli -isystem cf/include -isystem "$headers" -DTHRUM_BINARY='"thrum"' \
+    compile c++ -std=c++20 -Itests/cli -Itests -Isim -isystem cf/include -isystem "$headers" -DTHRUM_BINARY='"thrum"' \
         -DSIM_DIR='"sim"' -DLIBRARY_SUFFIX='".dylib"' -DREDIRECT_LIBRARY='"sim/libmtredirect.dylib"' "$source"
 done
 compile c++ -std=c++20 bench/reference_loop.cc

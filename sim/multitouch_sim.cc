@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "cftree.h"
+
 namespace {
 
 enum class Behaviour { noID, noActuator, noOpen, motor };
@@ -305,79 +307,6 @@ CFArrayRef wrap(Object* object) {
     return CFArrayCreate(kCFAllocatorDefault, &element, 1, &objectCallBacks);
 }
 
-void describe(CFTypeRef node, std::string& out, CFIndex& childRefs);
-
-void describeChild(CFTypeRef node, std::string& out, CFIndex& childRefs) {
-    if (node)
-        childRefs = std::max(childRefs, CFGetRetainCount(node));
-    describe(node, out, childRefs);
-}
-
-std::string text(CFStringRef string) {
-    std::vector<char> buffer(size_t(CFStringGetLength(string)) * 4 + 1);
-    if (!CFStringGetCString(string, buffer.data(), CFIndex(buffer.size()), kCFStringEncodingUTF8))
-        return "?";
-    return buffer.data();
-}
-
-void describe(CFTypeRef node, std::string& out, CFIndex& childRefs) {
-    CFTypeID type = node ? CFGetTypeID(node) : 0;
-    if (!node) {
-        out += "?";
-    } else if (type == CFStringGetTypeID()) {
-        out += "str:" + text(static_cast<CFStringRef>(node));
-    } else if (type == CFNumberGetTypeID()) {
-        auto number = static_cast<CFNumberRef>(node);
-        CFNumberType numberType = CFNumberGetType(number);
-        if (!CFNumberIsFloatType(number)) {
-            int64_t value = 0;
-            CFNumberGetValue(number, kCFNumberSInt64Type, &value);
-            out += format("int:%" PRId64, value);
-        } else if (numberType == kCFNumberFloat32Type || numberType == kCFNumberFloatType) {
-            float value = 0;
-            CFNumberGetValue(number, kCFNumberFloat32Type, &value);
-            out += format("f32:%a", double(value));
-        } else {
-            double value = 0;
-            CFNumberGetValue(number, kCFNumberFloat64Type, &value);
-            out += format("f64:%a", value);
-        }
-    } else if (type == CFArrayGetTypeID()) {
-        auto array = static_cast<CFArrayRef>(node);
-        out += "[";
-        for (CFIndex i = 0, count = CFArrayGetCount(array); i < count; ++i) {
-            if (i > 0)
-                out += ",";
-            describeChild(CFArrayGetValueAtIndex(array, i), out, childRefs);
-        }
-        out += "]";
-    } else if (type == CFDictionaryGetTypeID()) {
-        auto dictionary = static_cast<CFDictionaryRef>(node);
-        size_t count = size_t(CFDictionaryGetCount(dictionary));
-        std::vector<const void*> keys(count), values(count);
-        CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
-        std::vector<std::pair<std::string, std::string>> entries;
-        for (size_t i = 0; i < count; ++i) {
-            std::string key, value;
-            if (keys[i])
-                childRefs = std::max(childRefs, CFGetRetainCount(keys[i]));
-            if (keys[i] && CFGetTypeID(keys[i]) == CFStringGetTypeID())
-                key = text(static_cast<CFStringRef>(keys[i]));
-            else
-                describe(keys[i], key, childRefs);
-            describeChild(values[i], value, childRefs);
-            entries.emplace_back(key, value);
-        }
-        std::sort(entries.begin(), entries.end());
-        out += "{";
-        for (size_t i = 0; i < entries.size(); ++i)
-            out += (i > 0 ? "," : "") + entries[i].first + "=" + entries[i].second;
-        out += "}";
-    } else {
-        out += "?";
-    }
-}
-
 void sleepMs(long ms) {
     timespec left{ms / 1000, (ms % 1000) * 1000000};
     while (nanosleep(&left, &left) < 0 && errno == EINTR) {
@@ -439,16 +368,13 @@ CFTypeRef createActuationFrom(CFDictionaryRef description, int32_t options) {
     int call = ++creations;
     std::string event = format("createActuation options=%d ", options);
     if (!description) {
-        logEvent(event + "refs=0 childRefs=0 description=? -> null");
+        logEvent(event + "refs=0 strayRefs=0 description=? -> null");
         return nullptr;
     }
     // Rendering the tree is most of the simulation's cost; with no log, skip it.
-    if (logFd >= 0) {
-        CFIndex refs = CFGetRetainCount(description), childRefs = 0;
-        std::string tree;
-        describe(description, tree, childRefs);
-        event += format("refs=%ld childRefs=%ld description=", long(refs), long(childRefs)) + tree + " -> ";
-    }
+    if (logFd >= 0)
+        event += format("refs=%ld strayRefs=%ld description=", long(CFGetRetainCount(description)),
+                        long(strayRefs(description))) + treeText(description) + " -> ";
     heldDescription = static_cast<CFDictionaryRef>(CFRetain(description));
     heldSerial = call;
     if (nullActuations.count(call)) {
@@ -477,6 +403,13 @@ int32_t actuateOn(CFTypeRef actuation, CFTypeRef motor, uint32_t arg3, float int
 }
 
 #define FRAMEWORK_FUNCTION extern "C" __attribute__((visibility("default")))
+
+// Not a framework function: the loader redirect calls it from the tool's
+// _exit, so that a description still held then (one whose creation gave null,
+// say) is checked before the process ends.
+FRAMEWORK_FUNCTION void mtsimProcessEnds() {
+    checkDescription();
+}
 
 #ifndef WITHOUT_MTDeviceCreateList
 FRAMEWORK_FUNCTION CFArrayRef MTDeviceCreateList() {

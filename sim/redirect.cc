@@ -28,13 +28,22 @@ std::string defaultSimulation() {
     return path + simulationFile;
 }
 
+void* simulation;
+
 void* openRedirected(const char* file, int mode, void* (*open)(const char*, int)) {
     if (!file || strcmp(file, frameworkPath) != 0)
         return open(file, mode);
     const char* library = getenv("MTSIM_LIBRARY");
-    if (library && *library)
-        return open(library, mode);
-    return open(defaultSimulation().c_str(), mode);
+    simulation = open(library && *library ? library : defaultSimulation().c_str(), mode);
+    return simulation;
+}
+
+// The tool ends a failure with _exit, which runs no exit handlers: the
+// simulation is told first, so that it can check what it still holds.
+void tellSimulationTheProcessEnds() {
+    if (simulation)
+        if (auto ends = reinterpret_cast<void (*)()>(dlsym(simulation, "mtsimProcessEnds")))
+            ends();
 }
 
 }  // namespace
@@ -47,6 +56,11 @@ extern "C" void* redirectedDlopen(const char* file, int mode) {
     return openRedirected(file, mode, dlopen);
 }
 
+extern "C" __attribute__((noreturn)) void redirectedExit(int status) {
+    tellSimulationTheProcessEnds();
+    _exit(status);
+}
+
 struct Interposition {
     const void* replacement;
     const void* replacee;
@@ -54,11 +68,19 @@ struct Interposition {
 
 __attribute__((used, section("__DATA,__interpose"))) Interposition interpositions[] = {
     {reinterpret_cast<const void*>(&redirectedDlopen), reinterpret_cast<const void*>(&dlopen)},
+    {reinterpret_cast<const void*>(&redirectedExit), reinterpret_cast<const void*>(&_exit)},
 };
 #else
 // Preloaded (LD_PRELOAD), this definition comes before the C library's.
 extern "C" __attribute__((visibility("default"))) void* dlopen(const char* file, int mode) noexcept {
     static auto next = reinterpret_cast<void* (*)(const char*, int)>(dlsym(RTLD_NEXT, "dlopen"));
     return openRedirected(file, mode, next);
+}
+
+extern "C" __attribute__((visibility("default"), noreturn)) void _exit(int status) {
+    static auto next = reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "_exit"));
+    tellSimulationTheProcessEnds();
+    next(status);
+    __builtin_unreachable();
 }
 #endif

@@ -8,6 +8,7 @@
 void play(const Step& step, float strength) {
     CFDictionaryRef description = platformDictionary(describe(step));
     CFTypeRef actuation = createActuation(description, 0);
+    // Before the check, as fail never returns: released on both outcomes.
     CFRelease(description);
     if (!actuation)
         fail("no actuation");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "description_text.h"
 #include "tool.h"
 
 using testing::ElementsAre;
@@ -21,13 +22,11 @@ std::vector<std::string> afterDiscovery(const Outcome& run) {
     return {};
 }
 
-// A createActuation line whose dictionary, and everything inside it, the tool
-// holds once (refs=1 childRefs=1: no child keeps a reference of its own).
+// A createActuation line for a dictionary the tool holds once, with nothing
+// inside it held by anyone but the tree itself (strayRefs=0), whatever the step.
 std::string created(int k, const std::string& durationMS, const std::string& frequencykHz) {
-    return "createActuation options=0 refs=1 childRefs=1 description="
-           "{BaseWaveform={Amplitude=f64:0x0p+0,DurationMS=f64:" + durationMS +
-           ",Type=str:Gaussian},Tones=[{Amplitude=f64:0x1p+0,DelayMS=f64:0x0p+0,DurationMS=f64:" + durationMS +
-           ",FrequencykHz=f64:" + frequencykHz + ",Type=str:Sine}]} -> actuation@" + std::to_string(k);
+    return "createActuation options=0 refs=1 strayRefs=0 description=" + descriptionText(durationMS, frequencykHz) +
+           " -> actuation@" + std::to_string(k);
 }
 
 std::string actuated(int k, int motor, const std::string& intensity, int status = 0) {
@@ -90,7 +89,9 @@ TEST(Actuation, NoActuationEndsTheRunAfterTheEarlierStepsPlayed) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "no actuation\n");
     std::vector<std::string> log = afterDiscovery(run);
-    ASSERT_EQ(log.size(), 11u);
+    ASSERT_EQ(log.size(), 12u);
     EXPECT_EQ(log[9], "destroy actuation@2");
     EXPECT_THAT(log[10], testing::EndsWith("-> null"));
+    // The description of the step that got none is released before the end too.
+    EXPECT_EQ(log[11], "dropped description@3");
 }

@@ -237,7 +237,7 @@ TEST(Simulation, TheDescriptionIsWrittenWholeWithTheKindOfEveryNode) {
     });
     EXPECT_EQ(run.status, 0);
     EXPECT_THAT(run.log, ElementsAre("load libmultitouch_sim" LIBRARY_SUFFIX,
-                                     "createActuation options=-3 refs=1 childRefs=1 "
+                                     "createActuation options=-3 refs=1 strayRefs=0 "
                                      "description={Alpha=f32:0x1.99999ap-4,Empty={},"
                                      "List=[str:x y,f64:-0x0p+0,f64:0x1.9p+4],Zeta=int:-12} -> actuation@1"));
 }
@@ -269,8 +269,8 @@ TEST(Simulation, EachDescriptionIsCheckedOnceForTheCallersReference) {
         CFRelease(second);
     });
     EXPECT_THAT(after(kept.log, "load"),
-                ElementsAre("createActuation options=0 refs=2 childRefs=2 description={Type=str:Sine} -> actuation@1",
-                            "kept description@1 refs=2", HasSubstr("refs=1 childRefs=1 ")));
+                ElementsAre("createActuation options=0 refs=2 strayRefs=1 description={Type=str:Sine} -> actuation@1",
+                            "kept description@1 refs=2", HasSubstr("refs=1 strayRefs=0 ")));
 
     // Never actuated: the end of the actuation is the check.
     Outcome unused = simulate({}, [](const Framework& mt) {

@@ -3,10 +3,23 @@
 #include <CoreFoundation/CoreFoundation.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
+
+// The number types and the built-in encodings are enumerations of their own,
+// as on the platform: code that passes a bare integer for them builds here only
+// if it would build there.
+static_assert(std::is_enum_v<CFNumberType> && std::is_same_v<std::underlying_type_t<CFNumberType>, CFIndex>);
+static_assert(!std::is_convertible_v<int, CFNumberType>);
+static_assert(std::is_same_v<decltype(kCFNumberFloat64Type), CFNumberType>);
+static_assert(std::is_same_v<decltype(CFNumberGetType(nullptr)), CFNumberType>);
+static_assert(std::is_same_v<std::underlying_type_t<CFStringBuiltInEncodings>, CFStringEncoding>);
+static_assert(std::is_same_v<decltype(kCFStringEncodingUTF8), CFStringBuiltInEncodings>);
 
 std::vector<std::string> destroyed;
 
@@ -77,25 +90,28 @@ TEST_F(StandIn, NullCallBacksNeitherRetainNorRelease) {
     EXPECT_EQ(destroyed, std::vector<std::string>{"child"});
 }
 
-TEST_F(StandIn, DictionaryFindsEqualKeysAndKeepsTheLastOfTwo) {
+TEST_F(StandIn, DictionaryFindsEqualKeysAndKeepsTheFirstOfTwo) {
     CFStringRef k1 = text("Type"), k2 = text("Type"), probe = text("Type");
     CFArrayRef first = tracked("first"), second = tracked("second");
     const void* keys[] = {k1, k2};
     const void* values[] = {first, second};
     CFDictionaryRef dict = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 2, &kCFTypeDictionaryKeyCallBacks,
                                               &kCFTypeDictionaryValueCallBacks);
+    // The later key and value were never retained: the caller's release ends the value.
+    EXPECT_EQ(CFGetRetainCount(k2), 1);
+    EXPECT_EQ(CFGetRetainCount(second), 1);
     CFRelease(first);
     CFRelease(second);
-    EXPECT_EQ(destroyed, std::vector<std::string>{"first"});
+    EXPECT_EQ(destroyed, std::vector<std::string>{"second"});
     EXPECT_EQ(CFDictionaryGetCount(dict), 1);
-    EXPECT_EQ(CFDictionaryGetValue(dict, probe), second);
-    EXPECT_EQ(CFGetRetainCount(k2), 1);  // the duplicate key was not kept
+    EXPECT_EQ(CFDictionaryGetValue(dict, probe), first);
     const void* gotKeys[1];
     const void* gotValues[1];
     CFDictionaryGetKeysAndValues(dict, gotKeys, gotValues);
     EXPECT_EQ(gotKeys[0], k1);
-    EXPECT_EQ(gotValues[0], second);
+    EXPECT_EQ(gotValues[0], first);
     CFRelease(dict);
+    EXPECT_EQ(destroyed, (std::vector<std::string>{"second", "first"}));
     EXPECT_EQ(CFGetRetainCount(k1), 1);
     for (CFStringRef s : {k1, k2, probe})
         CFRelease(s);
@@ -121,6 +137,47 @@ TEST_F(StandIn, NumbersKeepTheirCanonicalTypeAndExactValue) {
     EXPECT_EQ(CFGetTypeID(d), CFNumberGetTypeID());
     for (CFNumberRef n : {d, i, r})
         CFRelease(n);
+}
+
+TEST_F(StandIn, SomeFloatNumbersAreOneSharedObjectWhoseCountNeverMoves) {
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double value : {0.0, 1.0, std::nan(""), inf, -inf}) {
+        CFNumberRef a = CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &value);
+        CFNumberRef b = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &value);
+        EXPECT_EQ(a, b) << value;
+        CFIndex count = CFGetRetainCount(a);
+        EXPECT_GT(count, CFIndex(1) << 32) << value;
+        // Released far more often than made, it neither moves nor dies.
+        for (int i = 0; i < 3; ++i)
+            CFRelease(a);
+        CFRetain(b);
+        EXPECT_EQ(CFGetRetainCount(b), count) << value;
+        EXPECT_EQ(CFNumberGetType(b), kCFNumberFloat64Type);
+        double back = 0;
+        EXPECT_TRUE(CFNumberGetValue(b, kCFNumberFloat64Type, &back));
+        EXPECT_TRUE(back == value || (std::isnan(back) && std::isnan(value))) << value;
+        // A tree holding it leaves it as it was when the tree goes.
+        const void* values[] = {a, b};
+        CFRelease(CFArrayCreate(kCFAllocatorDefault, values, 2, &kCFTypeArrayCallBacks));
+        EXPECT_EQ(CFGetRetainCount(a), count) << value;
+    }
+    // Any other value, negative zero and 32-bit numbers included, is a fresh object.
+    double minusZero = -0.0, half = 0.5;
+    float one = 1;
+    for (auto [type, value] : {std::pair<CFNumberType, const void*>{kCFNumberFloat64Type, &minusZero},
+                               {kCFNumberFloat64Type, &half}, {kCFNumberFloat32Type, &one}}) {
+        CFNumberRef a = CFNumberCreate(kCFAllocatorDefault, type, value);
+        CFNumberRef b = CFNumberCreate(kCFAllocatorDefault, type, value);
+        EXPECT_NE(a, b);
+        EXPECT_EQ(CFGetRetainCount(a), 1);
+        CFRelease(a);
+        CFRelease(b);
+    }
+    double back = 0;
+    CFNumberRef m = CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &minusZero);
+    CFNumberGetValue(m, kCFNumberFloat64Type, &back);
+    EXPECT_TRUE(std::signbit(back));
+    CFRelease(m);
 }
 
 TEST_F(StandIn, StringsAreUtf8WithUtf16Lengths) {

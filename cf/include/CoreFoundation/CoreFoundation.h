@@ -24,11 +24,21 @@ typedef const struct __CFNumber *CFNumberRef;
 typedef const struct __CFArray *CFArrayRef;
 typedef const struct __CFDictionary *CFDictionaryRef;
 
-typedef UInt32 CFStringEncoding;
-enum { kCFStringEncodingUTF8 = 0x08000100 };
+/* An enumeration with a fixed underlying type, its own type in C++; C sees
+   the underlying type and the constants. */
+#ifdef __cplusplus
+#define THRUM_CF_ENUM(underlying, name) enum name : underlying
+#else
+#define THRUM_CF_ENUM(underlying, name) typedef underlying name; enum
+#endif
 
-typedef CFIndex CFNumberType;
-enum {
+typedef UInt32 CFStringEncoding;
+THRUM_CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings){
+    kCFStringEncodingASCII = 0x0600,
+    kCFStringEncodingUTF8 = 0x08000100
+};
+
+THRUM_CF_ENUM(CFIndex, CFNumberType){
     kCFNumberSInt8Type = 1,
     kCFNumberSInt16Type = 2,
     kCFNumberSInt32Type = 3,
@@ -116,6 +126,8 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void **keys, 
 CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
 const void *CFDictionaryGetValue(CFDictionaryRef theDict, const void *key);
 void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void **keys, const void **values);
+
+#undef THRUM_CF_ENUM
 
 #ifdef __cplusplus
 }
