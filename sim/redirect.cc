@@ -1,6 +1,9 @@
 // The loader redirect: injected at start, it turns a dlopen of the multitouch
 // framework's fixed path into one of the simulation and passes the rest on.
 #include <dlfcn.h>
+#ifdef __APPLE__
+#include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>

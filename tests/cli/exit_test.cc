@@ -32,20 +32,26 @@ TEST(Fail, ExitStatusIsOneEvenWhenStandardErrorCannotBeWritten) {
 
     // Standard error a file at its size limit: the write fails instead of the
     // signal ending the process. Without the simulation its log is not written
-    // either, so only the tool's own line meets the limit.
+    // either, so only the tool's own line meets the limit. (That line is "no
+    // MTDeviceCreateList" here; a Mac has the framework itself.)
+    Options unlimited;
+    unlimited.redirect = false;
+    std::string line = runThrum({"2x"}, unlimited).err;
+    ASSERT_FALSE(line.empty());
     for (unsigned long long limit : {0, 8}) {
-        Options full;
-        full.redirect = false;
+        Options full = unlimited;
         full.limits = {{RLIMIT_FSIZE, limit}};
-        Outcome run = runThrum({"1"}, full);
+        Outcome run = runThrum({"2x"}, full);
         EXPECT_EQ(run.status, 1) << limit;
-        EXPECT_EQ(run.err, std::string("no MTDeviceCreateList\n").substr(0, limit)) << limit;
+        EXPECT_EQ(run.err, line.substr(0, limit)) << limit;
     }
 }
 
 TEST(Fail, AFullNonBlockingStandardErrorGetsTheWholeLineOnceDrained) {
     int ends[2];
-    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(fcntl(ends[0], F_SETFD, FD_CLOEXEC), 0);
+    ASSERT_EQ(fcntl(ends[1], F_SETFD, FD_CLOEXEC), 0);
     ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
     std::string filler(4096, '.');
     size_t filled = 0;
@@ -75,6 +81,10 @@ TEST(Fail, AFullNonBlockingStandardErrorGetsTheWholeLineOnceDrained) {
 }
 
 TEST(Fail, RunningOutOfMemoryEndsWithItsOwnLine) {
+#ifdef __APPLE__
+    GTEST_SKIP() << "macOS enforces no address-space limit and passes at most 1 MiB of arguments, "
+                    "so a run cannot be made to run out of memory from outside";
+#endif
     // 300,000 steps need some 40 MB; the tool starts in under 10. The command
     // line itself needs a larger stack limit to be passed at all.
     std::vector<std::string> args(300000, "0:0:0:0");
