@@ -10,12 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-if ! command -v ruby >/dev/null 2>&1; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq ruby
-fi
+scripts/install-missing.sh ruby:ruby
 ruby -c Formula/thrum.rb
 redirect=$build/sim/libmtredirect.so
 [ -f "$redirect" ] || { echo "check-formula: no $redirect: build with the tests first (make test)" >&2; exit 1; }

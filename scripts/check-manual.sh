@@ -6,16 +6,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-missing=""
-for tool in mandoc:mandoc groff:groff-base col:bsdextrautils; do
-    command -v "${tool%%:*}" >/dev/null 2>&1 || missing="$missing ${tool#*:}"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
-fi
+scripts/install-missing.sh mandoc:mandoc groff:groff-base col:bsdextrautils
 
 faults=0
 # The manual is a template whose footer names the tool and its version, which

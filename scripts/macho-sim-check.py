@@ -12,9 +12,9 @@ import os
 import struct
 import sys
 
-spec = importlib.util.spec_from_file_location("macho_check", os.path.join(os.path.dirname(__file__), "macho-check.py"))
-macho = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(macho)
+location = importlib.util.spec_from_file_location("macho_check", os.path.join(os.path.dirname(__file__), "macho-check.py"))
+macho = importlib.util.module_from_spec(location)
+location.loader.exec_module(macho)
 
 LC_SEGMENT_64 = 0x19
 LC_DYLD_INFO = 0x22

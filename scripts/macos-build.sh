@@ -21,17 +21,8 @@ if [ "$(uname -s)" != Linux ] || [ "$(uname -m)" != x86_64 ]; then
     echo "macos-build: the cross-build runs on x86-64 Linux; on a Mac, build with cmake --preset default" >&2
     exit 1
 fi
-missing=""
-for pair in cmake:cmake ninja:ninja-build python3:python3 npm:npm; do
-    command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
-done
-[ -d /usr/include/gmock ] || missing="$missing libgtest-dev libgmock-dev"
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
-fi
+scripts/install-missing.sh cmake:cmake ninja:ninja-build python3:python3 npm:npm \
+    /usr/include/gtest:libgtest-dev /usr/include/gmock:libgmock-dev
 
 if [ ! -x "$zig" ] || [ "$("$zig" version)" != "$version" ]; then
     npm install --silent --no-audit --no-fund --prefix "$cache/zig" "$package@$version"

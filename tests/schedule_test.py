@@ -153,7 +153,7 @@ class Products(unittest.TestCase):
 
 if __name__ == "__main__":
     sys.dont_write_bytecode = True  # no cache beside the benchmark in the source tree
-    spec = importlib.util.spec_from_file_location("schedule", sys.argv.pop(1))
-    schedule = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(schedule)
+    location = importlib.util.spec_from_file_location("schedule", sys.argv.pop(1))
+    schedule = importlib.util.module_from_spec(location)
+    location.loader.exec_module(schedule)
     unittest.main()
