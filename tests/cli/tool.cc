@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,11 +90,14 @@ Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
         _exit(127);
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0)
         if (errno != EINTR)
-            throw std::runtime_error("waitpid");
+            throw std::runtime_error("wait4");
     Outcome run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto cpu = [](timeval t) { return t.tv_sec + t.tv_usec / 1e6; };
+    run.cpuSeconds = cpu(usage.ru_utime) + cpu(usage.ru_stime);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = slurp(outPath);
     run.err = slurp(errPath);

@@ -29,6 +29,7 @@ struct Outcome {
     std::vector<std::string> log;  // the simulation's log, timestamps stripped
     std::vector<long long> times;  // the timestamp of each log line, nanoseconds
     double seconds = 0;            // wall time of the whole process
+    double cpuSeconds = 0;         // its CPU time, user and system
 };
 
 Outcome runThrum(const std::vector<std::string>& args, const Options& options = {});
