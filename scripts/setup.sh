@@ -14,7 +14,7 @@ Darwin)
     [ -z "$missing" ] || brew install $missing
     ;;
 Linux)
-    packages="cmake ninja-build g++ make python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev unicode-data"
+    packages="cmake ninja-build g++ make python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev unicode-data locales"
     missing=""
     for p in $packages; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
