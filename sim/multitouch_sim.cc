@@ -470,8 +470,17 @@ int32_t actuateOn(CFTypeRef actuation, CFTypeRef motor, uint32_t arg3, float int
 
 #define FRAMEWORK_FUNCTION extern "C" __attribute__((visibility("default")))
 
+#ifdef WITH_UNBOUND_CALL
+// Defined nowhere: a loader that binds every reference at load refuses this
+// variant, one that binds lazily fails only at the first call.
+extern "C" void mtsimDefinedNowhere();
+#endif
+
 #ifndef WITHOUT_MTDeviceCreateList
 FRAMEWORK_FUNCTION CFArrayRef MTDeviceCreateList() {
+#ifdef WITH_UNBOUND_CALL
+    mtsimDefinedNowhere();
+#endif
     return createDeviceList();
 }
 #endif
