@@ -33,8 +33,18 @@ std::string compileCommaLocale() {
     return dir;
 }
 
+// Removes the compiled locale however the test ends.
+struct Removed {
+    std::string dir;
+    ~Removed() {
+        if (!dir.empty())
+            fs::remove_all(dir);
+    }
+};
+
 TEST(Locale, NumbersAreReadAsInTheCLocaleWhateverTheUsersLocale) {
     std::string dir = compileCommaLocale();
+    Removed removed{dir};
     if (dir.empty())
         GTEST_SKIP() << "\n\n*** NOT TESTED: no locale sources to build " << localeName
                      << " from; install the locales package (scripts/setup.sh does) ***\n";
@@ -72,8 +82,6 @@ TEST(Locale, NumbersAreReadAsInTheCLocaleWhateverTheUsersLocale) {
     EXPECT_EQ(commaStep.status, 1);
     EXPECT_EQ(commaStep.err, "not a step: 150:20:0,5:0\n");
     EXPECT_TRUE(events(commaStep, "actuate").empty());
-
-    fs::remove_all(dir);
 }
 
 }  // namespace
