@@ -63,6 +63,7 @@ const Device* lastLookedUp;
 
 std::set<int> nullActuations;
 int32_t actuateStatus;
+int32_t noIDStatus = 1, noOpenStatus = -1;  // what the failing calls return
 std::map<long, long> delaysMs;
 
 std::set<const Object*> liveObjects;
@@ -195,6 +196,11 @@ void configure() {
     if (const char* setting = getenv("MTSIM_ACTUATE_STATUS"))
         if (!parseStatus(setting, actuateStatus))
             badSetting("MTSIM_ACTUATE_STATUS", setting);
+    if (const char* setting = getenv("MTSIM_FAIL_STATUS")) {
+        if (!parseStatus(setting, noIDStatus) || noIDStatus == 0)
+            badSetting("MTSIM_FAIL_STATUS", setting);
+        noOpenStatus = noIDStatus;
+    }
     if (const char* setting = getenv("MTSIM_DELAY")) {
         for (std::string_view part : split(setting, ',')) {
             size_t colon = part.find(':');
@@ -337,7 +343,7 @@ int32_t getDeviceID(const void* device, uint64_t* id) {
         return 1;
     }
     lastLookedUp = record;
-    int32_t status = record->behaviour == Behaviour::noID ? 1 : 0;
+    int32_t status = record->behaviour == Behaviour::noID ? noIDStatus : 0;
     if (status == 0 && record->hasID)
         *id = record->id;
     logEvent(format("getID device=%ld -> %d", long(record->index), status));
@@ -358,7 +364,7 @@ CFTypeRef createActuatorFor(uint64_t id) {
 
 int32_t openActuatorRef(CFTypeRef actuator) {
     const Object* object = find(actuator, actuatorKind);
-    int32_t status = object && object->opens ? 0 : -1;
+    int32_t status = object && object->opens ? 0 : noOpenStatus;
     logEvent("openActuator " + nameOf(actuator, actuatorKind) + format(" -> %d", status));
     return status;
 }
@@ -411,8 +417,17 @@ FRAMEWORK_FUNCTION void mtsimProcessEnds() {
     checkDescription();
 }
 
+#ifdef WITH_UNBOUND_CALL
+// Defined nowhere: a loader that binds every reference at load refuses this
+// variant, one that binds lazily fails only at the first call.
+extern "C" void mtsimDefinedNowhere();
+#endif
+
 #ifndef WITHOUT_MTDeviceCreateList
 FRAMEWORK_FUNCTION CFArrayRef MTDeviceCreateList() {
+#ifdef WITH_UNBOUND_CALL
+    mtsimDefinedNowhere();
+#endif
     return createDeviceList();
 }
 #endif

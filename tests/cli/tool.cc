@@ -115,21 +115,25 @@ void applyLimits(const Options& options) {
     }
 }
 
-// Waits for `pid` to end, killing it first once `options` say it has run too long.
-int reap(pid_t pid, const Options& options, Clock::time_point start) {
+// Waits for `pid` to end, killing it first once `options` say it has run too
+// long; its status and the processor time it used go into `run`.
+void reap(pid_t pid, const Options& options, Clock::time_point start, Outcome& run) {
     int status = 0;
+    rusage usage{};
     pid_t done = 0;
     auto stop = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.killAfterSeconds));
     if (options.killAfterSeconds > 0) {
-        while ((done = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < stop)
+        while ((done = wait4(pid, &status, WNOHANG, &usage)) == 0 && Clock::now() < stop)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (done == 0)
             kill(pid, SIGKILL);
     }
     while (done <= 0)
-        if ((done = waitpid(pid, &status, 0)) < 0 && errno != EINTR)
-            throw std::runtime_error("waitpid");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if ((done = wait4(pid, &status, 0, &usage)) < 0 && errno != EINTR)
+            throw std::runtime_error("wait4");
+    auto seconds = [](timeval t) { return t.tv_sec + t.tv_usec / 1e6; };
+    run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // Each line of the log: a timestamp in nanoseconds, a space, the event.
@@ -163,7 +167,7 @@ Outcome runChild(const Options& options, const std::function<int()>& body) {
         _exit(body());
     }
     Outcome run;
-    run.status = reap(pid, options, start);
+    reap(pid, options, start, run);
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.out = slurp(outPath);
     run.err = slurp(errPath);

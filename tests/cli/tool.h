@@ -42,6 +42,7 @@ struct Outcome {
     std::vector<std::string> log;  // the simulation's log, timestamps stripped
     std::vector<long long> times;  // the timestamp of each log line, nanoseconds
     double seconds = 0;            // wall time of the whole process
+    double cpuSeconds = 0;         // its CPU time, user and system
 };
 
 // The loader variable that injects the redirect into a process at its start.

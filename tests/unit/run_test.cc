@@ -63,6 +63,9 @@ TEST(ClockTick, SaturatesBeyondTheClocksRange) {
     for (double s : {1e300 / 1000, 1e12, 9.3e9, HUGE_VAL})
         EXPECT_EQ(clockTick(seconds(s)), Clock::time_point::max()) << s;
     EXPECT_EQ(clockTick(seconds(-1e300)), Clock::time_point::min());
+    // 2^63 ns itself is one past the largest count.
+    EXPECT_EQ(clockTick(Instant(std::chrono::duration<double, std::nano>(9223372036854775808.0))),
+              Clock::time_point::max());
     // The largest instant below 2^63 ns still converts exactly.
     double below = std::nextafter(9223372036854775808.0, 0.0);
     EXPECT_EQ(clockTick(Instant(std::chrono::duration<double, std::nano>(below))).time_since_epoch().count(),
