@@ -19,11 +19,14 @@ cd "$(dirname "$0")/.."
 # says why.
 faults=$(cat <<'EOF'
 src/fail.cc @@ signal(SIGPIPE, SIG_IGN); @@ signal(SIGPIPE, SIG_DFL); @@ a reader that has gone away kills the process
+src/fail.cc @@ signal(SIGXFSZ, SIG_IGN); @@ signal(SIGXFSZ, SIG_DFL); @@ a file at its size limit kills the process
+src/fail.cc @@ if (errno == EAGAIN || errno == EWOULDBLOCK) { @@ if (errno == EWOULDBLOCK && errno != EAGAIN) { @@ a full non-blocking standard error loses the line
 src/fail.cc @@ {&lineFeed, 1}}; @@ {&lineFeed, 0}}; @@ the line feed is never written
 src/fail.cc @@ while (count > 0 && left >= next->iov_len) { @@ while (count > 0 && left > next->iov_len) { @@ a part written exactly to its end is taken as unfinished
 # Survives: the tool catches no signal, so its write is never interrupted
 # (a stop and a continue restart the call inside the kernel).
 src/fail.cc @@ if (errno == EINTR) @@ if (errno == EAGAIN) @@ an interrupted write is given up
+src/memory.cc @@ fail("out of memory"); @@ std::abort(); @@ running out of memory aborts
 src/driver/main.cc @@ if (motors.empty()) @@ if (!devices) @@ only a missing device list counts as no motor
 src/driver/main.cc @@ for (int i = 1; i < argc; ++i) @@ for (int i = 0; i < argc; ++i) @@ the program path is taken as an argument
 src/driver/main.cc @@ if (arguments.size() == 1 && arguments[0] == "--check") @@ if (!arguments.empty() && arguments[0] == "--check") @@ --check followed by more still checks
@@ -67,11 +70,11 @@ src/haptics/motors.cc @@ if (openActuator(actuator) != 0) { @@ if (openActuator(
 src/haptics/motors.cc @@ uint64_t id = 0; @@ uint64_t id; @@ an ID the framework does not write is left undefined
 src/haptics/motors.cc @@ CFRelease(actuator); @@ (void)actuator; @@ an actuator that fails to open is never released
 src/haptics/motors.cc @@ for (CFIndex index = 0; index < count; ++index) { @@ for (CFIndex index = 1; index < count; ++index) { @@ the first device is skipped
-src/haptics/description.cc @@ &kCFTypeArrayCallBacks); @@ nullptr); @@ a list does not retain its elements, which are released under it
+src/haptics/description.cc @@ static_cast<CFIndex>(values.size()), &kCFTypeArrayCallBacks)); @@ static_cast<CFIndex>(values.size()), nullptr)); @@ a list does not retain its elements, which are released under it
 src/haptics/description.cc @@ releaseAll(keys); @@ (void)keys; @@ the keys of a dictionary keep their own reference
 src/haptics/description.cc @@ {"FrequencykHz", {step.hz / 1000.0}}, @@ {"FrequencykHz", {step.hz * 0.001}}, @@ kilohertz by multiplication, which rounds differently
 src/haptics/description.cc @@ {"Amplitude", {0.0}}, @@ {"Amplitude", {1.0}}, @@ the base waveform is loud
-src/haptics/description.cc @@ return CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, number); @@ return CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat32Type, number); @@ numbers go to the framework as the wrong type
+src/haptics/description.cc @@ return created(CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, number)); @@ return created(CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat32Type, number)); @@ numbers go to the framework as the wrong type
 src/haptics/play.cc @@ CFRelease(description); @@ (void)description; @@ the description is never released
 src/haptics/play.cc @@ float intensity = step.level * strength; @@ float intensity = step.level; @@ the strength is ignored
 src/haptics/play.cc @@ actuate(actuation, motor, 0, intensity, 0.0f); @@ actuate(actuation, motor, 0, intensity, 1.0f); @@ the last argument is not zero
