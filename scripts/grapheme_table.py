@@ -59,11 +59,15 @@ def render(version, ranges):
         "",
         f'const char graphemeUnicodeVersion[] = "{version}";',
         "",
+        "// One range a line, as this script writes them, so that a new Unicode",
+        "// version reads as a diff of ranges; the formatter would pack them.",
+        "// clang-format off",
         "const JoiningRange joiningRanges[] = {",
     ]
     lines += [f"    {{0x{first:04X}, 0x{last:04X}, Joining::{name}}}," for first, last, name in ranges]
     lines += [
         "};",
+        "// clang-format on",
         "",
         "const std::size_t joiningRangeCount = sizeof joiningRanges / sizeof joiningRanges[0];",
         "",

@@ -4,6 +4,9 @@
 
 const char graphemeUnicodeVersion[] = "15.0.0";
 
+// One range a line, as this script writes them, so that a new Unicode
+// version reads as a diff of ranges; the formatter would pack them.
+// clang-format off
 const JoiningRange joiningRanges[] = {
     {0x0300, 0x036F, Joining::extend},
     {0x0483, 0x0489, Joining::extend},
@@ -551,5 +554,6 @@ const JoiningRange joiningRanges[] = {
     {0xE0020, 0xE007F, Joining::extend},
     {0xE0100, 0xE01EF, Joining::extend},
 };
+// clang-format on
 
 const std::size_t joiningRangeCount = sizeof joiningRanges / sizeof joiningRanges[0];

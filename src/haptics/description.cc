@@ -66,7 +66,7 @@ ActuationDescription describe(const Step& step) {
         {"Amplitude", {1.0}},
         {"DurationMS", {step.ms}},
         {"DelayMS", {0.0}},
-        {"FrequencykHz", {step.hz / 1000.0}},
+        {"FrequencykHz", {step.hz / 1000.0}},  // divided: multiplying by 0.001 rounds differently
     };
     return description;
 }

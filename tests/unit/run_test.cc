@@ -31,8 +31,8 @@ TEST(Strength, RejectsAnythingButOneWholeFiniteNumber) {
         EXPECT_FALSE(parseStrength(text)) << '"' << text << '"';
     // The command line cannot carry a NUL, but the conversion must not stop
     // quietly at one either.
-    EXPECT_FALSE(parseStrength(std::string_view("\0" "0.5", 4)));
-    EXPECT_FALSE(parseStrength(std::string_view("0.5\0" "9", 5)));
+    EXPECT_FALSE(parseStrength(std::string_view("\0000.5", 4)));
+    EXPECT_FALSE(parseStrength(std::string_view("0.5\0009", 5)));
 }
 
 TEST(Strength, RoundsOnceToThirtyTwoBits) {

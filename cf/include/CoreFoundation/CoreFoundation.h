@@ -35,7 +35,7 @@ typedef const struct __CFDictionary *CFDictionaryRef;
 typedef UInt32 CFStringEncoding;
 THRUM_CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings){
     kCFStringEncodingASCII = 0x0600,
-    kCFStringEncodingUTF8 = 0x08000100
+    kCFStringEncodingUTF8 = 0x08000100,
 };
 
 THRUM_CF_ENUM(CFIndex, CFNumberType){
@@ -55,7 +55,7 @@ THRUM_CF_ENUM(CFIndex, CFNumberType){
     kCFNumberCFIndexType = 14,
     kCFNumberNSIntegerType = 15,
     kCFNumberCGFloatType = 16,
-    kCFNumberMaxType = 16
+    kCFNumberMaxType = 16,
 };
 
 typedef const void *(*CFArrayRetainCallBack)(CFAllocatorRef allocator, const void *value);
