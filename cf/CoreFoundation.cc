@@ -134,14 +134,30 @@ bool validUtf8(const char* s) {
 
 CFNumberType canonical(CFNumberType type) {
     switch (type) {
-    case kCFNumberSInt8Type: case kCFNumberCharType: return kCFNumberSInt8Type;
-    case kCFNumberSInt16Type: case kCFNumberShortType: return kCFNumberSInt16Type;
-    case kCFNumberSInt32Type: case kCFNumberIntType: return kCFNumberSInt32Type;
-    case kCFNumberSInt64Type: case kCFNumberLongType: case kCFNumberLongLongType:
-    case kCFNumberCFIndexType: case kCFNumberNSIntegerType: return kCFNumberSInt64Type;
-    case kCFNumberFloat32Type: case kCFNumberFloatType: return kCFNumberFloat32Type;
-    case kCFNumberFloat64Type: case kCFNumberDoubleType: case kCFNumberCGFloatType: return kCFNumberFloat64Type;
-    default: return CFNumberType(0);
+    case kCFNumberSInt8Type:
+    case kCFNumberCharType:
+        return kCFNumberSInt8Type;
+    case kCFNumberSInt16Type:
+    case kCFNumberShortType:
+        return kCFNumberSInt16Type;
+    case kCFNumberSInt32Type:
+    case kCFNumberIntType:
+        return kCFNumberSInt32Type;
+    case kCFNumberSInt64Type:
+    case kCFNumberLongType:
+    case kCFNumberLongLongType:
+    case kCFNumberCFIndexType:
+    case kCFNumberNSIntegerType:
+        return kCFNumberSInt64Type;
+    case kCFNumberFloat32Type:
+    case kCFNumberFloatType:
+        return kCFNumberFloat32Type;
+    case kCFNumberFloat64Type:
+    case kCFNumberDoubleType:
+    case kCFNumberCGFloatType:
+        return kCFNumberFloat64Type;
+    default:
+        return CFNumberType(0);
     }
 }
 
@@ -177,7 +193,8 @@ Object* sharedNumber(double value) {
 // Where `key` sits among the dictionary's keys; the key count if nowhere.
 size_t slotOf(const Object* o, const void* key) {
     size_t i = 0;
-    while (i < o->keys.size() && !(o->keys[i] == key || (o->keyCallBacks.equal && o->keyCallBacks.equal(o->keys[i], key))))
+    while (i < o->keys.size() &&
+           !(o->keys[i] == key || (o->keyCallBacks.equal && o->keyCallBacks.equal(o->keys[i], key))))
         ++i;
     return i;
 }
@@ -188,7 +205,8 @@ extern "C" {
 
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
 const CFArrayCallBacks kCFTypeArrayCallBacks = {0, typeRetain, typeRelease, nullptr, typeEqual};
-const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0, typeRetain, typeRelease, nullptr, typeEqual, typeHash};
+const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0,       typeRetain, typeRelease,
+                                                                nullptr, typeEqual,  typeHash};
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, typeRetain, typeRelease, nullptr, typeEqual};
 
 CFTypeRef CFRetain(CFTypeRef cf) {
@@ -212,10 +230,18 @@ CFTypeID CFGetTypeID(CFTypeRef cf) {
     return object(cf, "CFGetTypeID")->kind;
 }
 
-CFTypeID CFStringGetTypeID(void) { return stringKind; }
-CFTypeID CFNumberGetTypeID(void) { return numberKind; }
-CFTypeID CFArrayGetTypeID(void) { return arrayKind; }
-CFTypeID CFDictionaryGetTypeID(void) { return dictionaryKind; }
+CFTypeID CFStringGetTypeID(void) {
+    return stringKind;
+}
+CFTypeID CFNumberGetTypeID(void) {
+    return numberKind;
+}
+CFTypeID CFArrayGetTypeID(void) {
+    return arrayKind;
+}
+CFTypeID CFDictionaryGetTypeID(void) {
+    return dictionaryKind;
+}
 
 Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
     Object* a = object(cf1, "CFEqual");
@@ -316,12 +342,24 @@ CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* val
     Object* o = make(numberKind);
     o->numberType = type;
     switch (type) {
-    case kCFNumberSInt8Type: o->integer = *static_cast<const int8_t*>(valuePtr); break;
-    case kCFNumberSInt16Type: o->integer = *static_cast<const int16_t*>(valuePtr); break;
-    case kCFNumberSInt32Type: o->integer = *static_cast<const int32_t*>(valuePtr); break;
-    case kCFNumberSInt64Type: o->integer = *static_cast<const int64_t*>(valuePtr); break;
-    case kCFNumberFloat32Type: o->real = *static_cast<const float*>(valuePtr); break;
-    default: o->real = *static_cast<const double*>(valuePtr); break;
+    case kCFNumberSInt8Type:
+        o->integer = *static_cast<const int8_t*>(valuePtr);
+        break;
+    case kCFNumberSInt16Type:
+        o->integer = *static_cast<const int16_t*>(valuePtr);
+        break;
+    case kCFNumberSInt32Type:
+        o->integer = *static_cast<const int32_t*>(valuePtr);
+        break;
+    case kCFNumberSInt64Type:
+        o->integer = *static_cast<const int64_t*>(valuePtr);
+        break;
+    case kCFNumberFloat32Type:
+        o->real = *static_cast<const float*>(valuePtr);
+        break;
+    default:
+        o->real = *static_cast<const double*>(valuePtr);
+        break;
     }
     return reinterpret_cast<CFNumberRef>(o);
 }
@@ -342,12 +380,21 @@ Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePt
         misuse("CFNumberGetValue", "called with an unknown type or a NULL pointer");
     bool real = isFloat(o->numberType);
     double asDouble = real ? o->real : double(o->integer);
-    long long asInteger = real ? (std::isfinite(o->real) && std::fabs(o->real) < 9.2e18 ? (long long)o->real : 0) : o->integer;
+    long long asInteger =
+        real ? (std::isfinite(o->real) && std::fabs(o->real) < 9.2e18 ? (long long)o->real : 0) : o->integer;
     switch (type) {
-    case kCFNumberSInt8Type: *static_cast<int8_t*>(valuePtr) = int8_t(asInteger); return (!real || asInteger == asDouble) && asInteger == int8_t(asInteger);
-    case kCFNumberSInt16Type: *static_cast<int16_t*>(valuePtr) = int16_t(asInteger); return (!real || asInteger == asDouble) && asInteger == int16_t(asInteger);
-    case kCFNumberSInt32Type: *static_cast<int32_t*>(valuePtr) = int32_t(asInteger); return (!real || asInteger == asDouble) && asInteger == int32_t(asInteger);
-    case kCFNumberSInt64Type: *static_cast<int64_t*>(valuePtr) = asInteger; return !real || double(asInteger) == asDouble;
+    case kCFNumberSInt8Type:
+        *static_cast<int8_t*>(valuePtr) = int8_t(asInteger);
+        return (!real || asInteger == asDouble) && asInteger == int8_t(asInteger);
+    case kCFNumberSInt16Type:
+        *static_cast<int16_t*>(valuePtr) = int16_t(asInteger);
+        return (!real || asInteger == asDouble) && asInteger == int16_t(asInteger);
+    case kCFNumberSInt32Type:
+        *static_cast<int32_t*>(valuePtr) = int32_t(asInteger);
+        return (!real || asInteger == asDouble) && asInteger == int32_t(asInteger);
+    case kCFNumberSInt64Type:
+        *static_cast<int64_t*>(valuePtr) = asInteger;
+        return !real || double(asInteger) == asDouble;
     case kCFNumberFloat32Type: {
         float f = float(asDouble);
         *static_cast<float*>(valuePtr) = f;

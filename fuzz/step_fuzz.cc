@@ -33,7 +33,11 @@ std::vector<Character> characters(const unsigned char* s, size_t n) {
     std::vector<Character> out;
     for (size_t i = 0; i < n;) {
         unsigned b = s[i];
-        size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        size_t length = b < 0x80                 ? 1
+                        : b >= 0xC2 && b <= 0xDF ? 2
+                        : b >= 0xE0 && b <= 0xEF ? 3
+                        : b >= 0xF0 && b <= 0xF4 ? 4
+                                                 : 0;
         long c = -1;
         if (length == 1) {
             c = b;

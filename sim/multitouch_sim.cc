@@ -38,7 +38,7 @@ struct Device {
 struct Object {
     const char* kind;
     int serial;
-    bool opens;           // actuator: MTActuatorOpen succeeds
+    bool opens;             // actuator: MTActuatorOpen succeeds
     int descriptionSerial;  // actuation: the description it was made from
 };
 
@@ -331,7 +331,8 @@ CFArrayRef createDeviceList() {
         logEvent("createList -> null");
         return nullptr;
     }
-    CFArrayRef list = CFArrayCreate(kCFAllocatorDefault, listElements.data(), CFIndex(listElements.size()), &listCallBacks);
+    CFArrayRef list =
+        CFArrayCreate(kCFAllocatorDefault, listElements.data(), CFIndex(listElements.size()), &listCallBacks);
     logEvent("createList -> list");
     return list;
 }
@@ -380,7 +381,8 @@ CFTypeRef createActuationFrom(CFDictionaryRef description, int32_t options) {
     // Rendering the tree is most of the simulation's cost; with no log, skip it.
     if (logFd >= 0)
         event += format("refs=%ld strayRefs=%ld description=", long(CFGetRetainCount(description)),
-                        long(strayRefs(description))) + treeText(description) + " -> ";
+                        long(strayRefs(description))) +
+                 treeText(description) + " -> ";
     heldDescription = static_cast<CFDictionaryRef>(CFRetain(description));
     heldSerial = call;
     if (nullActuations.count(call)) {

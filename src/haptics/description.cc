@@ -27,8 +27,8 @@ CFTypeRef platformList(const DescriptionList& list) {
     values.reserve(list.size());
     for (const DescriptionValue& element : list)
         values.push_back(platformValue(element));
-    CFArrayRef array = created(CFArrayCreate(kCFAllocatorDefault, values.data(),
-                                             static_cast<CFIndex>(values.size()), &kCFTypeArrayCallBacks));
+    CFArrayRef array = created(
+        CFArrayCreate(kCFAllocatorDefault, values.data(), static_cast<CFIndex>(values.size()), &kCFTypeArrayCallBacks));
     releaseAll(values);
     return array;
 }
@@ -62,10 +62,7 @@ ActuationDescription describe(const Step& step) {
     description[1].key = "Tones";
     auto& tones = description[1].value.value.emplace<DescriptionList>(1);
     tones[0].value = DescriptionDictionary{
-        {"Type", {std::string("Sine")}},
-        {"Amplitude", {1.0}},
-        {"DurationMS", {step.ms}},
-        {"DelayMS", {0.0}},
+        {"Type", {std::string("Sine")}},      {"Amplitude", {1.0}}, {"DurationMS", {step.ms}}, {"DelayMS", {0.0}},
         {"FrequencykHz", {step.hz / 1000.0}},  // divided: multiplying by 0.001 rounds differently
     };
     return description;
@@ -79,9 +76,9 @@ CFDictionaryRef platformDictionary(const DescriptionDictionary& dictionary) {
         keys.push_back(platformText(entry.key));
         values.push_back(platformValue(entry.value));
     }
-    CFDictionaryRef made = created(CFDictionaryCreate(kCFAllocatorDefault, keys.data(), values.data(),
-                                                      static_cast<CFIndex>(keys.size()), &kCFTypeDictionaryKeyCallBacks,
-                                                      &kCFTypeDictionaryValueCallBacks));
+    CFDictionaryRef made =
+        created(CFDictionaryCreate(kCFAllocatorDefault, keys.data(), values.data(), static_cast<CFIndex>(keys.size()),
+                                   &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
     releaseAll(keys);
     releaseAll(values);
     return made;

@@ -43,8 +43,8 @@ TEST(Discovery, EveryStatusButZeroIsAFailureWhateverItsSign) {
         options.env = {{"MTSIM_DEVICES", "noid=5,noopen=6,motor=7"}, {"MTSIM_FAIL_STATUS", status}};
         Outcome run = runThrum({"1", "150:0:1:0"}, options);
         EXPECT_EQ(run.status, 0) << status << ": " << run.err;
-        EXPECT_THAT(events(run, "getID"), ElementsAre("getID device=0 -> " + status, "getID device=1 -> 0",
-                                                      "getID device=2 -> 0"));
+        EXPECT_THAT(events(run, "getID"),
+                    ElementsAre("getID device=0 -> " + status, "getID device=1 -> 0", "getID device=2 -> 0"));
         EXPECT_THAT(events(run, "createActuator"),
                     ElementsAre("createActuator id=6 -> actuator@1", "createActuator id=7 -> actuator@2"));
         EXPECT_THAT(events(run, "openActuator"),

@@ -42,13 +42,13 @@ TEST(Actuation, EachStepIsDescribedThenFiredOnEveryMotorInOrderThenReleased) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out + run.err, "");
     // Actuator 2 failed to open and is not a motor; the open ones are 1 and 3.
-    EXPECT_THAT(afterDiscovery(run),
-                ElementsAre(created(1, "0x1.9p+3", "0x1.6666666666666p-3"), "dropped description@1",
-                            actuated(1, 1, "3f000000"), actuated(1, 3, "3f000000"), "destroy actuation@1",
-                            created(2, "0x0p+0", "0x0p+0"), "dropped description@2",
-                            actuated(2, 1, "3e800000"), actuated(2, 3, "3e800000"), "destroy actuation@2",
-                            created(3, "0x1.0624dd2f1a9fcp-10", "0x1.4p+4"), "dropped description@3",
-                            actuated(3, 1, "3f000000"), actuated(3, 3, "3f000000"), "destroy actuation@3"));
+    EXPECT_THAT(
+        afterDiscovery(run),
+        ElementsAre(created(1, "0x1.9p+3", "0x1.6666666666666p-3"), "dropped description@1", actuated(1, 1, "3f000000"),
+                    actuated(1, 3, "3f000000"), "destroy actuation@1", created(2, "0x0p+0", "0x0p+0"),
+                    "dropped description@2", actuated(2, 1, "3e800000"), actuated(2, 3, "3e800000"),
+                    "destroy actuation@2", created(3, "0x1.0624dd2f1a9fcp-10", "0x1.4p+4"), "dropped description@3",
+                    actuated(3, 1, "3f000000"), actuated(3, 3, "3f000000"), "destroy actuation@3"));
 }
 
 TEST(Actuation, IntensityIsTheProductOfLevelAndStrengthSignOfZeroIncluded) {

@@ -58,7 +58,9 @@ TEST(StrengthArgument, AcceptedTextsReachTheIntensityClamped) {
     };
     // The full range of texts is read in the unit tests; these show that the
     // value the run stores is the one every actuate carries.
-    for (Case c : std::vector<Case>{{"2", 0x3f800000}, {"-1", 0}, {"0x1p-1", 0x3f000000},
+    for (Case c : std::vector<Case>{{"2", 0x3f800000},
+                                    {"-1", 0},
+                                    {"0x1p-1", 0x3f000000},
                                     // Rounded once, straight to 32 bits; by way of a double it would be 0.5.
                                     {"0.5000000298023223876953125001", 0x3f000001}}) {
         Outcome run = runThrum({c.text, "150:20:1:0"});
@@ -147,8 +149,8 @@ TEST(Schedule, CatchesUpAfterALateStepWithoutShiftingTheRest) {
 }
 
 TEST(Schedule, NoActuationEndsAtOnceWithoutTheClosingWait) {
-    Outcome run = runThrum({"1", "150:5000:1:100", "150:5000:1:100", "150:5000:1:100"},
-                       withEnv({{"MTSIM_NULL_ACTUATION", "2"}}));
+    Outcome run =
+        runThrum({"1", "150:5000:1:100", "150:5000:1:100", "150:5000:1:100"}, withEnv({{"MTSIM_NULL_ACTUATION", "2"}}));
     expectFailure(run, "no actuation");
     EXPECT_EQ(events(run, "actuate").size(), 1u);
     EXPECT_LT(run.seconds, 0.1 + process);

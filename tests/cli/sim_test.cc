@@ -131,8 +131,9 @@ CFDictionaryRef dictionary(std::vector<const char*> keys, std::vector<CFTypeRef>
     std::vector<CFTypeRef> keyRefs;
     for (const char* key : keys)
         keyRefs.push_back(text(key));
-    CFDictionaryRef made = CFDictionaryCreate(kCFAllocatorDefault, keyRefs.data(), values.data(), CFIndex(values.size()),
-                                              &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    CFDictionaryRef made =
+        CFDictionaryCreate(kCFAllocatorDefault, keyRefs.data(), values.data(), CFIndex(values.size()),
+                           &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
     for (size_t i = 0; i < keys.size(); ++i) {
         CFRelease(keyRefs[i]);
         CFRelease(values[i]);
@@ -194,17 +195,22 @@ TEST(Redirect, AMissingSimulationLoadsNothing) {
 TEST(Settings, DeviceIDsSpanSixtyFourBits) {
     Outcome run = runThrum({"--check"}, withEnv({{"MTSIM_DEVICES", "noopen=0,motor=18446744073709551615"}}));
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_THAT(events(run, "createActuator"),
-                ElementsAre("createActuator id=0 -> actuator@1", "createActuator id=18446744073709551615 -> actuator@2"));
+    EXPECT_THAT(events(run, "createActuator"), ElementsAre("createActuator id=0 -> actuator@1",
+                                                           "createActuator id=18446744073709551615 -> actuator@2"));
 }
 
 TEST(Settings, ASettingThatCannotBeReadStopsTheRunLoudly) {
     const std::pair<std::string, std::string> bad[] = {
-        {"MTSIM_DEVICES", "motor,speaker"}, {"MTSIM_DEVICES", "motor=18446744073709551616"},
-        {"MTSIM_DEVICES", "motor=-1"},      {"MTSIM_DEVICES", "null,"},
-        {"MTSIM_NULL_ACTUATION", "0"},      {"MTSIM_NULL_ACTUATION", "1,,2"},
-        {"MTSIM_ACTUATE_STATUS", "2147483648"}, {"MTSIM_ACTUATE_STATUS", " 1"},
-        {"MTSIM_DELAY", "1"},               {"MTSIM_DELAY", "1:5,x:5"},
+        {"MTSIM_DEVICES", "motor,speaker"},
+        {"MTSIM_DEVICES", "motor=18446744073709551616"},
+        {"MTSIM_DEVICES", "motor=-1"},
+        {"MTSIM_DEVICES", "null,"},
+        {"MTSIM_NULL_ACTUATION", "0"},
+        {"MTSIM_NULL_ACTUATION", "1,,2"},
+        {"MTSIM_ACTUATE_STATUS", "2147483648"},
+        {"MTSIM_ACTUATE_STATUS", " 1"},
+        {"MTSIM_DELAY", "1"},
+        {"MTSIM_DELAY", "1:5,x:5"},
     };
     for (auto& setting : bad) {
         Outcome run = runThrum({"--check"}, withEnv({setting}));
@@ -227,11 +233,11 @@ TEST(Log, StaysOffTheToolsStandardError) {
 
 TEST(Simulation, TheDescriptionIsWrittenWholeWithTheKindOfEveryNode) {
     Outcome run = simulate({}, [](const Framework& mt) {
-        CFDictionaryRef description = dictionary(
-            {"Zeta", "Alpha", "List", "Empty"},
-            {number(kCFNumberSInt32Type, -12), number(kCFNumberFloat32Type, 0.1f),
-             array({text("x y"), number(kCFNumberFloat64Type, -0.0), number(kCFNumberFloat64Type, 25.0)}),
-             dictionary({}, {})});
+        CFDictionaryRef description =
+            dictionary({"Zeta", "Alpha", "List", "Empty"},
+                       {number(kCFNumberSInt32Type, -12), number(kCFNumberFloat32Type, 0.1f),
+                        array({text("x y"), number(kCFNumberFloat64Type, -0.0), number(kCFNumberFloat64Type, 25.0)}),
+                        dictionary({}, {})});
         require(mt.createActuation(description, -3) != nullptr);
         CFRelease(description);
     });
@@ -283,18 +289,19 @@ TEST(Simulation, EachDescriptionIsCheckedOnceForTheCallersReference) {
 }
 
 TEST(Simulation, ActuationsFollowTheSettings) {
-    Outcome run = simulate(withEnv({{"MTSIM_NULL_ACTUATION", "2"}, {"MTSIM_ACTUATE_STATUS", "-7"}, {"MTSIM_DELAY", "2:60"}}),
-                             [](const Framework& mt) {
-                                 CFTypeRef actuator = motor(mt);
-                                 CFDictionaryRef description = small();
-                                 CFTypeRef first = mt.createActuation(description, 0);
-                                 require(mt.createActuation(description, 0) == nullptr);
-                                 CFTypeRef third = mt.createActuation(description, 0);
-                                 CFRelease(description);
-                                 require(mt.actuate(first, actuator, 7, -0.0f, 1.0f) == -7);
-                                 require(mt.actuate(third, nullptr, 0, 0.5f, 0) == -7);
-                                 mt.actuate(actuator, third, 4294967295u, 1, 0);
-                             });
+    Outcome run =
+        simulate(withEnv({{"MTSIM_NULL_ACTUATION", "2"}, {"MTSIM_ACTUATE_STATUS", "-7"}, {"MTSIM_DELAY", "2:60"}}),
+                 [](const Framework& mt) {
+                     CFTypeRef actuator = motor(mt);
+                     CFDictionaryRef description = small();
+                     CFTypeRef first = mt.createActuation(description, 0);
+                     require(mt.createActuation(description, 0) == nullptr);
+                     CFTypeRef third = mt.createActuation(description, 0);
+                     CFRelease(description);
+                     require(mt.actuate(first, actuator, 7, -0.0f, 1.0f) == -7);
+                     require(mt.actuate(third, nullptr, 0, 0.5f, 0) == -7);
+                     mt.actuate(actuator, third, 4294967295u, 1, 0);
+                 });
     EXPECT_EQ(run.status, 0);
     std::vector<std::string> created;
     for (auto& line : run.log)

@@ -18,8 +18,7 @@ Options devices(const std::string& list) {
 }
 
 // Command lines that every start-up failure must win over.
-const std::vector<std::vector<std::string>> anyCommandLine = {
-    {"--check"}, {"1", "150:20:1:0"}, {}, {"\xff junk"}};
+const std::vector<std::vector<std::string>> anyCommandLine = {{"--check"}, {"1", "150:20:1:0"}, {}, {"\xff junk"}};
 
 }  // namespace
 
@@ -38,8 +37,12 @@ TEST(Binding, WithoutTheFrameworkTheFirstFunctionIsNamed) {
 }
 
 TEST(Binding, TheFirstMissingFunctionIsNamedBeforeAnyDeviceIsListed) {
-    const char* names[] = {"MTDeviceCreateList", "MTDeviceGetDeviceID", "MTActuatorCreateFromDeviceID",
-                           "MTActuatorOpen", "MTActuationCreateFromDictionary", "MTActuationActuate"};
+    const char* names[] = {"MTDeviceCreateList",
+                           "MTDeviceGetDeviceID",
+                           "MTActuatorCreateFromDeviceID",
+                           "MTActuatorOpen",
+                           "MTActuationCreateFromDictionary",
+                           "MTActuationActuate"};
     for (const char* name : names) {
         Options options;
         options.library = std::string("libmultitouch_sim_no_") + name + LIBRARY_SUFFIX;
@@ -76,20 +79,17 @@ TEST(Discovery, EachElementIsHandledAloneAndInOrder) {
     Outcome run = runThrum({"--check"}, devices("motor=7,null,noid,noactuator=8,noopen=9,motor,motor=7"));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_THAT(run.log, ElementsAre(testing::StartsWith("load "), "createList -> list",
-                                     "getID device=0 -> 0", "createActuator id=7 -> actuator@1",
-                                     "openActuator actuator@1 -> 0",
-                                     // the null element is never looked up
-                                     "getID device=2 -> 1",
-                                     "getID device=3 -> 0", "createActuator id=8 -> null",
-                                     "getID device=4 -> 0", "createActuator id=9 -> actuator@2",
-                                     "openActuator actuator@2 -> -1", "destroy actuator@2",
-                                     // an ID that is not written stays the 0 the tool set
-                                     "getID device=5 -> 0", "createActuator id=0 -> actuator@3",
-                                     "openActuator actuator@3 -> 0",
-                                     // a repeated ID is opened again
-                                     "getID device=6 -> 0", "createActuator id=7 -> actuator@4",
-                                     "openActuator actuator@4 -> 0"));
+    EXPECT_THAT(
+        run.log,
+        ElementsAre(testing::StartsWith("load "), "createList -> list", "getID device=0 -> 0",
+                    "createActuator id=7 -> actuator@1", "openActuator actuator@1 -> 0",
+                    // the null element is never looked up
+                    "getID device=2 -> 1", "getID device=3 -> 0", "createActuator id=8 -> null", "getID device=4 -> 0",
+                    "createActuator id=9 -> actuator@2", "openActuator actuator@2 -> -1", "destroy actuator@2",
+                    // an ID that is not written stays the 0 the tool set
+                    "getID device=5 -> 0", "createActuator id=0 -> actuator@3", "openActuator actuator@3 -> 0",
+                    // a repeated ID is opened again
+                    "getID device=6 -> 0", "createActuator id=7 -> actuator@4", "openActuator actuator@4 -> 0"));
 }
 
 TEST(Discovery, EveryActuatorThatFailsToOpenIsReleasedOnce) {

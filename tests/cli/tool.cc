@@ -121,7 +121,8 @@ void reap(pid_t pid, const Options& options, Clock::time_point start, Outcome& r
     int status = 0;
     rusage usage{};
     pid_t done = 0;
-    auto stop = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.killAfterSeconds));
+    auto stop =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.killAfterSeconds));
     if (options.killAfterSeconds > 0) {
         while ((done = wait4(pid, &status, WNOHANG, &usage)) == 0 && Clock::now() < stop)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -165,7 +165,8 @@ TEST_F(StandIn, SomeFloatNumbersAreOneSharedObjectWhoseCountNeverMoves) {
     double minusZero = -0.0, half = 0.5;
     float one = 1;
     for (auto [type, value] : {std::pair<CFNumberType, const void*>{kCFNumberFloat64Type, &minusZero},
-                               {kCFNumberFloat64Type, &half}, {kCFNumberFloat32Type, &one}}) {
+                               {kCFNumberFloat64Type, &half},
+                               {kCFNumberFloat32Type, &one}}) {
         CFNumberRef a = CFNumberCreate(kCFAllocatorDefault, type, value);
         CFNumberRef b = CFNumberCreate(kCFAllocatorDefault, type, value);
         EXPECT_NE(a, b);

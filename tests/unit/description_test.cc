@@ -48,9 +48,9 @@ CFTypeRef lastDescription;
 CFTypeRef lastActuation;
 
 CFTypeRef fakeCreateActuation(CFDictionaryRef description, int32_t options) {
-    calls.push_back("create options=" + std::to_string(options) + " refs=" +
-                    std::to_string(CFGetRetainCount(description)) + " strayRefs=" +
-                    std::to_string(strayRefs(description)) + " " + treeText(description));
+    calls.push_back("create options=" + std::to_string(options) +
+                    " refs=" + std::to_string(CFGetRetainCount(description)) +
+                    " strayRefs=" + std::to_string(strayRefs(description)) + " " + treeText(description));
     // Keep one reference of our own to each, to see what play does with its own.
     lastDescription = CFRetain(description);
     // Not empty: an empty array may be a shared constant with no count of its own.
@@ -62,11 +62,10 @@ CFTypeRef fakeCreateActuation(CFDictionaryRef description, int32_t options) {
 
 int32_t fakeActuate(CFTypeRef actuation, CFTypeRef motor, uint32_t arg3, float intensity, float arg5) {
     char line[200];
-    std::snprintf(line, sizeof line,
-                  "actuate descriptionRefs=%ld same=%d refs=%ld motor=%p arg3=%u intensity=%08x arg5=%08x",
-                  long(CFGetRetainCount(lastDescription)), actuation == lastActuation,
-                  long(CFGetRetainCount(actuation)), motor, arg3, std::bit_cast<uint32_t>(intensity),
-                  std::bit_cast<uint32_t>(arg5));
+    std::snprintf(
+        line, sizeof line, "actuate descriptionRefs=%ld same=%d refs=%ld motor=%p arg3=%u intensity=%08x arg5=%08x",
+        long(CFGetRetainCount(lastDescription)), actuation == lastActuation, long(CFGetRetainCount(actuation)), motor,
+        arg3, std::bit_cast<uint32_t>(intensity), std::bit_cast<uint32_t>(arg5));
     calls.push_back(line);
     return -1;  // a failure, which play must ignore
 }

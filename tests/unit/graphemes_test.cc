@@ -48,7 +48,8 @@ TEST(Graphemes, LookupAgreesWithTheTableEverywhere) {
     for (char32_t c = 0; c <= 0x10FFFF; ++c) {
         while (next < joiningRangeCount && joiningRanges[next].last < c)
             ++next;
-        Joining expected = next < joiningRangeCount && joiningRanges[next].first <= c ? joiningRanges[next].joining : Joining::none;
+        Joining expected =
+            next < joiningRangeCount && joiningRanges[next].first <= c ? joiningRanges[next].joining : Joining::none;
         ASSERT_EQ(joiningOf(c), expected) << std::hex << unsigned(c);
     }
     EXPECT_EQ(joiningOf(0xFFFFFFFF), Joining::none);

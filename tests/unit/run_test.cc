@@ -26,8 +26,9 @@ TEST(Strength, ReadsTheCLibrarySyntaxAndClampsToTheUnitRange) {
 }
 
 TEST(Strength, RejectsAnythingButOneWholeFiniteNumber) {
-    for (const char* text : {"", " 0.5", "0.5 ", "\t0.5", "\n0.5", "\v0.5", "\f0.5", "\r0.5", "0,5", "0.5.", "0.5x",
-                             "x", "+", ".", "e1", "0x", "inf", "-INF", "infinity", "nan", "NaN(1)", "1e39", "-1e39"})
+    for (const char* text :
+         {"",  " 0.5", "0.5 ", "\t0.5", "\n0.5", "\v0.5", "\f0.5",    "\r0.5", "0,5",    "0.5.", "0.5x", "x",
+          "+", ".",    "e1",   "0x",    "inf",   "-INF",  "infinity", "nan",   "NaN(1)", "1e39", "-1e39"})
         EXPECT_FALSE(parseStrength(text)) << '"' << text << '"';
     // The command line cannot carry a NUL, but the conversion must not stop
     // quietly at one either.

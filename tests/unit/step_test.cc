@@ -14,7 +14,8 @@ std::string show(std::string_view text) {
     if (!step)
         return "none";
     char out[160];
-    snprintf(out, sizeof out, "%.17g %.17g %.9g %.17g", step->hz, step->ms, static_cast<double>(step->level), step->wait);
+    snprintf(out, sizeof out, "%.17g %.17g %.9g %.17g", step->hz, step->ms, static_cast<double>(step->level),
+             step->wait);
     return out;
 }
 

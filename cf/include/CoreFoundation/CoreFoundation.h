@@ -29,7 +29,9 @@ typedef const struct __CFDictionary *CFDictionaryRef;
 #ifdef __cplusplus
 #define THRUM_CF_ENUM(underlying, name) enum name : underlying
 #else
-#define THRUM_CF_ENUM(underlying, name) typedef underlying name; enum
+#define THRUM_CF_ENUM(underlying, name) \
+    typedef underlying name;            \
+    enum
 #endif
 
 typedef UInt32 CFStringEncoding;
@@ -39,22 +41,10 @@ THRUM_CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings){
 };
 
 THRUM_CF_ENUM(CFIndex, CFNumberType){
-    kCFNumberSInt8Type = 1,
-    kCFNumberSInt16Type = 2,
-    kCFNumberSInt32Type = 3,
-    kCFNumberSInt64Type = 4,
-    kCFNumberFloat32Type = 5,
-    kCFNumberFloat64Type = 6,
-    kCFNumberCharType = 7,
-    kCFNumberShortType = 8,
-    kCFNumberIntType = 9,
-    kCFNumberLongType = 10,
-    kCFNumberLongLongType = 11,
-    kCFNumberFloatType = 12,
-    kCFNumberDoubleType = 13,
-    kCFNumberCFIndexType = 14,
-    kCFNumberNSIntegerType = 15,
-    kCFNumberCGFloatType = 16,
+    kCFNumberSInt8Type = 1,   kCFNumberSInt16Type = 2,   kCFNumberSInt32Type = 3,     kCFNumberSInt64Type = 4,
+    kCFNumberFloat32Type = 5, kCFNumberFloat64Type = 6,  kCFNumberCharType = 7,       kCFNumberShortType = 8,
+    kCFNumberIntType = 9,     kCFNumberLongType = 10,    kCFNumberLongLongType = 11,  kCFNumberFloatType = 12,
+    kCFNumberDoubleType = 13, kCFNumberCFIndexType = 14, kCFNumberNSIntegerType = 15, kCFNumberCGFloatType = 16,
     kCFNumberMaxType = 16,
 };
 
@@ -115,7 +105,8 @@ Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void *valuePt
 Boolean CFNumberIsFloatType(CFNumberRef number);
 
 CFTypeID CFArrayGetTypeID(void);
-CFArrayRef CFArrayCreate(CFAllocatorRef allocator, const void **values, CFIndex numValues, const CFArrayCallBacks *callBacks);
+CFArrayRef CFArrayCreate(CFAllocatorRef allocator, const void **values, CFIndex numValues,
+                         const CFArrayCallBacks *callBacks);
 CFIndex CFArrayGetCount(CFArrayRef theArray);
 const void *CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
 
