@@ -65,6 +65,8 @@ std::set<int> nullActuations;
 int32_t actuateStatus;
 int32_t noIDStatus = 1, noOpenStatus = -1;  // what the failing calls return
 std::map<long, long> delaysMs;
+// MTSIM_TIME_DESCRIBE: the redirect's record of the tool's first create call.
+long long (*takeFirstCreate)();
 
 std::set<const Object*> liveObjects;
 int actuators, actuations, creations, actuateCalls;
@@ -84,13 +86,17 @@ std::string format(const char* pattern, ...) {
 }
 
 // One write per line with O_APPEND, so lines never interleave or wait in a buffer.
-void logEvent(const std::string& event) {
+// The line carries `at`, nanoseconds on the log's clock, or else the present.
+void logEvent(const std::string& event, long long at = 0) {
     if (logFd < 0)
         return;
     int savedErrno = errno;
-    timespec now;
-    clock_gettime(logClock, &now);
-    std::string line = std::to_string(now.tv_sec * 1000000000LL + now.tv_nsec) + " " + event + "\n";
+    if (!at) {
+        timespec now;
+        clock_gettime(logClock, &now);
+        at = now.tv_sec * 1000000000LL + now.tv_nsec;
+    }
+    std::string line = std::to_string(at) + " " + event + "\n";
     size_t done = 0;
     while (done < line.size()) {
         ssize_t written = write(logFd, line.data() + done, line.size() - done);
@@ -200,6 +206,12 @@ void configure() {
         if (!parseStatus(setting, noIDStatus) || noIDStatus == 0)
             badSetting("MTSIM_FAIL_STATUS", setting);
         noOpenStatus = noIDStatus;
+    }
+    if (const char* setting = getenv("MTSIM_TIME_DESCRIBE")) {
+        if (strcmp(setting, "1") != 0)
+            badSetting("MTSIM_TIME_DESCRIBE", setting);
+        // Without the redirect in front of the tool there is nothing to time.
+        takeFirstCreate = reinterpret_cast<long long (*)()>(dlsym(RTLD_DEFAULT, "mtsimTakeFirstCreate"));
     }
     if (const char* setting = getenv("MTSIM_DELAY")) {
         for (std::string_view part : split(setting, ',')) {
@@ -371,6 +383,8 @@ int32_t openActuatorRef(CFTypeRef actuator) {
 }
 
 CFTypeRef createActuationFrom(CFDictionaryRef description, int32_t options) {
+    if (long long first = takeFirstCreate ? takeFirstCreate() : 0)
+        logEvent("describe", first);
     checkDescription();
     int call = ++creations;
     std::string event = format("createActuation options=%d ", options);

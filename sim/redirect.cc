@@ -1,10 +1,19 @@
 // The loader redirect: injected at start, it turns a dlopen of the multitouch
-// framework's fixed path into one of the simulation and passes the rest on.
+// framework's fixed path into one of the simulation and passes the rest on. It
+// also stands in front of _exit and of the tool's CoreFoundation create calls.
+#include <CoreFoundation/CoreFoundation.h>
 #include <dlfcn.h>
-#ifdef __APPLE__
+#include <time.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#include <mach-o/loader.h>
+#else
+#include <link.h>
 #endif
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -49,7 +58,151 @@ void tellSimulationTheProcessEnds() {
             ends();
 }
 
+// The tool's CoreFoundation create calls pass through here: a test can have
+// one of them give null, as a lack of memory would (MTSIM_CF_NULL=N, the N-th
+// from 1), and the simulation learns when the tool began to describe each step
+// (mtsimTakeFirstCreate). Calls from outside the program's own code, the
+// simulation's among them, pass untouched.
+
+struct CodeRange {
+    uintptr_t first = 0, end = 0;
+};
+
+#ifdef __APPLE__
+// Image 0 is the program; its code is its __TEXT segment, moved by its slide.
+CodeRange programCode() {
+    CodeRange code;
+    auto* header = reinterpret_cast<const mach_header_64*>(_dyld_get_image_header(0));
+    auto* command = reinterpret_cast<const load_command*>(header + 1);
+    for (uint32_t i = 0; header && i < header->ncmds; ++i) {
+        auto* segment = reinterpret_cast<const segment_command_64*>(command);
+        if (segment->cmd == LC_SEGMENT_64 && strncmp(segment->segname, "__TEXT", sizeof segment->segname) == 0) {
+            code.first = uintptr_t(segment->vmaddr) + uintptr_t(_dyld_get_image_vmaddr_slide(0));
+            code.end = code.first + uintptr_t(segment->vmsize);
+        }
+        command = reinterpret_cast<const load_command*>(reinterpret_cast<const char*>(command) + command->cmdsize);
+    }
+    return code;
+}
+#else
+int programSegments(dl_phdr_info* info, size_t, void* found) {
+    // The first object the loader reports is the program.
+    auto* code = static_cast<CodeRange*>(found);
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_X))
+            continue;
+        uintptr_t first = info->dlpi_addr + segment.p_vaddr;
+        if (!code->end || first < code->first)
+            code->first = first;
+        code->end = std::max<uintptr_t>(code->end, first + segment.p_memsz);
+    }
+    return 1;
+}
+
+CodeRange programCode() {
+    CodeRange code;
+    dl_iterate_phdr(programSegments, &code);
+    return code;
+}
+#endif
+
+bool fromProgram(const void* caller) {
+    static const CodeRange code = programCode();
+    auto at = reinterpret_cast<uintptr_t>(caller);
+    return at >= code.first && at < code.end;
+}
+
+// MTSIM_CF_NULL, or 0 for none. A setting that cannot be read stops the
+// process, as the simulation's own do.
+long nullCreate() {
+    const char* setting = getenv("MTSIM_CF_NULL");
+    if (!setting)
+        return 0;
+    long call = 0;
+    for (const char* c = setting; *c; ++c) {
+        if (*c < '0' || *c > '9' || call > 100000000)
+            call = -1;
+        if (call < 0)
+            break;
+        call = call * 10 + (*c - '0');
+    }
+    if (call <= 0) {
+        std::string message = std::string("mtredirect: cannot use MTSIM_CF_NULL=\"") + setting + "\"\n";
+        if (write(STDERR_FILENO, message.data(), message.size()) < 0) {
+        }
+        abort();
+    }
+    return call;
+}
+
+long creates;
+long long firstCreateNs;
+
+// Whether this create call must give null; the first of each step is timed,
+// on the clock of the simulation's log.
+bool refused(const void* caller) {
+    static const long nullCall = nullCreate();
+    if (!fromProgram(caller))
+        return false;
+    if (!firstCreateNs) {
+        timespec now;
+#ifdef __APPLE__
+        clock_gettime(CLOCK_UPTIME_RAW, &now);
+#else
+        clock_gettime(CLOCK_MONOTONIC, &now);
+#endif
+        firstCreateNs = now.tv_sec * 1000000000LL + now.tv_nsec;
+    }
+    return ++creates == nullCall;
+}
+
 }  // namespace
+
+// For the simulation: the instant of the tool's first create call since the
+// last time it asked, in nanoseconds, or 0 when there was none.
+extern "C" __attribute__((visibility("default"))) long long mtsimTakeFirstCreate() {
+    long long first = firstCreateNs;
+    firstCreateNs = 0;
+    return first;
+}
+
+// On a Mac each replacement has a name of its own and calls the platform's
+// function, which the section at the end binds in its place; elsewhere it
+// takes the function's own name and passes on to the next definition.
+#ifdef __APPLE__
+#define REPLACEMENT(name) redirected##name
+#define REAL(name) name
+#else
+#define REPLACEMENT(name) name
+#define REAL(name) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
+#endif
+#define CREATE extern "C" __attribute__((visibility("default")))
+
+CREATE CFStringRef REPLACEMENT(CFStringCreateWithCString)(CFAllocatorRef allocator, const char* text,
+                                                          CFStringEncoding encoding) {
+    static const auto real = REAL(CFStringCreateWithCString);
+    return refused(__builtin_return_address(0)) ? nullptr : real(allocator, text, encoding);
+}
+
+CREATE CFNumberRef REPLACEMENT(CFNumberCreate)(CFAllocatorRef allocator, CFNumberType type, const void* value) {
+    static const auto real = REAL(CFNumberCreate);
+    return refused(__builtin_return_address(0)) ? nullptr : real(allocator, type, value);
+}
+
+CREATE CFArrayRef REPLACEMENT(CFArrayCreate)(CFAllocatorRef allocator, const void** values, CFIndex count,
+                                             const CFArrayCallBacks* callBacks) {
+    static const auto real = REAL(CFArrayCreate);
+    return refused(__builtin_return_address(0)) ? nullptr : real(allocator, values, count, callBacks);
+}
+
+CREATE CFDictionaryRef REPLACEMENT(CFDictionaryCreate)(CFAllocatorRef allocator, const void** keys, const void** values,
+                                                       CFIndex count, const CFDictionaryKeyCallBacks* keyCallBacks,
+                                                       const CFDictionaryValueCallBacks* valueCallBacks) {
+    static const auto real = REAL(CFDictionaryCreate);
+    return refused(__builtin_return_address(0)) ? nullptr
+                                                : real(allocator, keys, values, count, keyCallBacks, valueCallBacks);
+}
 
 #ifdef __APPLE__
 // dyld binds every other image's dlopen to the replacement named in this
@@ -72,6 +225,11 @@ struct Interposition {
 __attribute__((used, section("__DATA,__interpose"))) Interposition interpositions[] = {
     {reinterpret_cast<const void*>(&redirectedDlopen), reinterpret_cast<const void*>(&dlopen)},
     {reinterpret_cast<const void*>(&redirectedExit), reinterpret_cast<const void*>(&_exit)},
+    {reinterpret_cast<const void*>(&redirectedCFStringCreateWithCString),
+     reinterpret_cast<const void*>(&CFStringCreateWithCString)},
+    {reinterpret_cast<const void*>(&redirectedCFNumberCreate), reinterpret_cast<const void*>(&CFNumberCreate)},
+    {reinterpret_cast<const void*>(&redirectedCFArrayCreate), reinterpret_cast<const void*>(&CFArrayCreate)},
+    {reinterpret_cast<const void*>(&redirectedCFDictionaryCreate), reinterpret_cast<const void*>(&CFDictionaryCreate)},
 };
 #else
 // Preloaded (LD_PRELOAD), this definition comes before the C library's.
