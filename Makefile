@@ -20,6 +20,6 @@ asan:
 	ctest --preset asan
 
 # Every build folder: build/ for the presets' default and build-* for the
-# others (asan, bench, fuzz, macos), as .gitignore has them.
+# others (asan, bench, coverage, fuzz, macos), as .gitignore has them.
 clean:
 	rm -rf build build-*

@@ -58,6 +58,13 @@ void tellSimulationTheProcessEnds() {
             ends();
 }
 
+// A coverage build of the tool exports gcov's dump, which its exit handler
+// would have run; _exit runs none, so the counts are written here.
+void writeCoverageCounts() {
+    if (auto dump = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "__gcov_dump")))
+        dump();
+}
+
 // The tool's CoreFoundation create calls pass through here: a test can have
 // one of them give null, as a lack of memory would (MTSIM_CF_NULL=N, the N-th
 // from 1), and the simulation learns when the tool began to describe each step
@@ -214,6 +221,7 @@ extern "C" void* redirectedDlopen(const char* file, int mode) {
 
 extern "C" __attribute__((noreturn)) void redirectedExit(int status) {
     tellSimulationTheProcessEnds();
+    writeCoverageCounts();
     _exit(status);
 }
 
@@ -241,6 +249,7 @@ extern "C" __attribute__((visibility("default"))) void* dlopen(const char* file,
 extern "C" __attribute__((visibility("default"), noreturn)) void _exit(int status) {
     static auto next = reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "_exit"));
     tellSimulationTheProcessEnds();
+    writeCoverageCounts();
     next(status);
     __builtin_unreachable();
 }
