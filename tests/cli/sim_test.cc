@@ -13,11 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "tool.h"
-
 #ifdef __APPLE__
 #include <mach-o/dyld.h>
 #endif
+
+#include "macho.h"
+#include "tool.h"
 
 using testing::ElementsAre;
 using testing::HasSubstr;
@@ -33,31 +34,17 @@ using Open = void* (*)(const char*, int);
 #ifdef __APPLE__
 const char otherLibrary[] = "/usr/lib/libz.1.dylib";
 
-// The redirect's replacement for dlopen, found through its interpose section
-// as dyld finds it; null unless that holds one pair and it replaces dlopen.
+// The redirect's replacement for dlopen, found through its interpose pairs as
+// dyld finds it; null unless one of them replaces dlopen.
 Open redirectedOpen(void* redirect) {
     for (uint32_t image = 0; image < _dyld_image_count(); ++image) {
-        if (dlopen(_dyld_get_image_name(image), RTLD_NOLOAD) != redirect)
+        std::vector<InterposePair> pairs;
+        if (dlopen(_dyld_get_image_name(image), RTLD_NOLOAD) != redirect ||
+            !interposePairs(_dyld_get_image_header(image), pairs))
             continue;
-        auto* header = reinterpret_cast<const mach_header_64*>(_dyld_get_image_header(image));
-        auto* command = reinterpret_cast<const load_command*>(header + 1);
-        for (uint32_t i = 0; i < header->ncmds; ++i) {
-            auto* segment = reinterpret_cast<const segment_command_64*>(command);
-            command = reinterpret_cast<const load_command*>(reinterpret_cast<const char*>(command) + command->cmdsize);
-            if (segment->cmd != LC_SEGMENT_64)
-                continue;
-            auto* sections = reinterpret_cast<const section_64*>(segment + 1);
-            for (uint32_t k = 0; k < segment->nsects; ++k) {
-                if (strncmp(sections[k].sectname, "__interpose", sizeof sections[k].sectname) != 0)
-                    continue;
-                auto* pair = reinterpret_cast<void* const*>(sections[k].addr + _dyld_get_image_vmaddr_slide(image));
-                Dl_info replacee;
-                if (sections[k].size != 2 * sizeof(void*) || !dladdr(pair[1], &replacee) || !replacee.dli_sname ||
-                    strcmp(replacee.dli_sname, "dlopen") != 0)
-                    return nullptr;
-                return reinterpret_cast<Open>(pair[0]);
-            }
-        }
+        for (auto& pair : pairs)
+            if (pair.replacee == reinterpret_cast<const void*>(&dlopen))
+                return reinterpret_cast<Open>(const_cast<void*>(pair.replacement));
     }
     return nullptr;
 }
