@@ -54,7 +54,8 @@ for test in tests/unit/*_test.cc sim/cftree.cc; do
 done
 for source in tests/cli/*.cc; do
     compile c++ -std=c++20 -Itests/cli -Itests -Isim -isystem cf/include -isystem "$headers" -DTHRUM_BINARY='"thrum"' \
-        -DSIM_DIR='"sim"' -DLIBRARY_SUFFIX='".dylib"' -DREDIRECT_LIBRARY='"sim/libmtredirect.dylib"' "$source"
+        -DSIM_DIR='"sim"' -DLIBRARY_SUFFIX='".dylib"' -DREDIRECT_LIBRARY='"sim/libmtredirect.dylib"' \
+        -DSCENARIO_BINARY='"sim_scenario"' "$source"
 done
 compile c++ -std=c++20 bench/reference_loop.cc
 compile cc -std=c11 bench/background.c

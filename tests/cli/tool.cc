@@ -180,15 +180,19 @@ Outcome runChild(const Options& options, const std::function<int()>& body) {
 }
 
 Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
+    return runProgram(THRUM_BINARY, args, options);
+}
+
+Outcome runProgram(const std::string& path, const std::vector<std::string>& args, const Options& options) {
     std::vector<char*> argv;
     if (!options.noArgv) {
-        argv.push_back(const_cast<char*>(THRUM_BINARY));
+        argv.push_back(const_cast<char*>(path.c_str()));
         for (auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
     return runChild(options, [&] {
-        execve(THRUM_BINARY, argv.data(), environ);
+        execve(path.c_str(), argv.data(), environ);
         return 127;
     });
 }
