@@ -58,6 +58,7 @@ for source in tests/cli/*.cc; do
         -DSCENARIO_BINARY='"sim_scenario"' -DFRAMEWORK_REPORT='"framework_report"' "$source"
 done
 compile c++ -std=c++20 bench/reference_loop.cc
+compile c++ -std=c++20 bench/peak_rss.cc
 compile cc -std=c11 bench/background.c
 compile cc -std=c11 scripts/framework-report.c
 echo "macos-build: the unit and process tests, the schedule benchmark's programs and the framework report compile for macOS"
