@@ -1,7 +1,10 @@
 # This repository is its own Homebrew tap. Until a release is tagged, install
-# the main branch (OWNER is the GitHub account that hosts the repository):
+# the main branch (OWNER is the GitHub account that hosts the repository);
+# Homebrew 6 and later load a formula from a third-party tap only once it is
+# trusted (an older Homebrew has no "brew trust" and needs none):
 #
 #   brew tap OWNER/thrum https://github.com/OWNER/thrum
+#   brew trust --tap OWNER/thrum
 #   brew install --HEAD thrum
 require "open3"
 

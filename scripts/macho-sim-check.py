@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Checks the simulated trackpad as built for a Mac: both files are Mach-O
 arm64 dynamic libraries for macOS 12 or later; the redirect's interpose
-entries replace dlopen, and whatever else they name, with functions of its own; the simulation exports the
-six framework functions and links the platform's CoreFoundation, nothing of the
-stand-ins and nothing beyond the C and C++ runtimes.
+entries, in every __interpose section of a __DATA* or __AUTH* segment, replace
+dlopen, and whatever else they name, with functions of its own; the simulation
+exports the six framework functions and links the platform's CoreFoundation,
+nothing of the stand-ins and nothing beyond the C and C++ runtimes.
 
     macho-sim-check.py REDIRECT SIMULATION    exit 1 on a fault
 """
@@ -231,12 +232,14 @@ class Image:
                 child, at = uleb(self.data, close + 1)
                 nodes.append((child, prefix + label))
 
+    def sections(self, name):
+        """Every section of that name, as (segment, addr, size), in order."""
+        return [(segment, addr, size) for segment, _, _, _, sections in self.segments
+                for sectname, addr, size in sections if sectname == name]
+
     def section(self, name):
-        for segment, _, _, _, sections in self.segments:
-            for sectname, addr, size in sections:
-                if sectname == name:
-                    return segment, addr, size
-        return None
+        found = self.sections(name)
+        return found[0] if found else None
 
 
 def common_faults(image, allowed):
@@ -254,15 +257,24 @@ def common_faults(image, allowed):
 def redirect_faults(image):
     # CoreFoundation too: its replacements of the create calls call the real ones.
     faults = common_faults(image, macho.ALLOWED)
-    found = image.section("__interpose")
+    # dyld applies every __interpose section in a segment whose name begins
+    # with __DATA or __AUTH, and refuses an image where one holds a part pair.
+    found = image.sections("__interpose")
     if not found:
         return faults + ["has no __interpose section"]
-    segment, addr, size = found
-    if segment != "__DATA" or size == 0 or size % 16:
-        return faults + [f"has a {segment},__interpose section of {size} bytes, not __DATA with whole pairs"]
+    applied, misplaced = [], []
+    for segment, addr, size in found:
+        if not segment.startswith(("__DATA", "__AUTH")):
+            misplaced.append(f"has an __interpose section in {segment}, where the loader does not look")
+        elif size == 0 or size % 16:
+            misplaced.append(f"has a {segment},__interpose section of {size} bytes, not whole pairs")
+        else:
+            applied.append((addr, size))
+    if misplaced:
+        return faults + misplaced
     text = image.section("__text")
     replacees = []
-    for pair in range(addr, addr + size, 16):
+    for pair in (at for addr, size in applied for at in range(addr, addr + size, 16)):
         replacement, replacee = image.rebases.get(pair), image.binds.get(pair + 8)
         replacees.append(replacee)
         if replacee is None:

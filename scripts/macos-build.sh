@@ -54,8 +54,11 @@ for test in tests/unit/*_test.cc sim/cftree.cc; do
 done
 for source in tests/cli/*.cc; do
     compile c++ -std=c++20 -Itests/cli -Itests -Isim -isystem cf/include -isystem "$headers" -DTHRUM_BINARY='"thrum"' \
-        -DSIM_DIR='"sim"' -DLIBRARY_SUFFIX='".dylib"' -DREDIRECT_LIBRARY='"sim/libmtredirect.dylib"' "$source"
+        -DSIM_DIR='"sim"' -DLIBRARY_SUFFIX='".dylib"' -DREDIRECT_LIBRARY='"sim/libmtredirect.dylib"' \
+        -DSCENARIO_BINARY='"sim_scenario"' -DFRAMEWORK_REPORT='"framework_report"' "$source"
 done
 compile c++ -std=c++20 bench/reference_loop.cc
+compile c++ -std=c++20 bench/peak_rss.cc
 compile cc -std=c11 bench/background.c
-echo "macos-build: the unit and process tests and the schedule benchmark's programs compile for macOS"
+compile cc -std=c11 scripts/framework-report.c
+echo "macos-build: the unit and process tests, the schedule benchmark's programs and the framework report compile for macOS"

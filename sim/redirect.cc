@@ -6,8 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 #ifdef __APPLE__
-#include <mach-o/dyld.h>
-#include <mach-o/loader.h>
+#include <crt_externs.h>
 #else
 #include <link.h>
 #endif
@@ -17,6 +16,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#ifdef __APPLE__
+#include "macho.h"
+#endif
 
 namespace {
 
@@ -76,20 +79,10 @@ struct CodeRange {
 };
 
 #ifdef __APPLE__
-// Image 0 is the program; its code is its __TEXT segment, moved by its slide.
+// The program's code is its __TEXT segment, mapped from its header on.
 CodeRange programCode() {
-    CodeRange code;
-    auto* header = reinterpret_cast<const mach_header_64*>(_dyld_get_image_header(0));
-    auto* command = reinterpret_cast<const load_command*>(header + 1);
-    for (uint32_t i = 0; header && i < header->ncmds; ++i) {
-        auto* segment = reinterpret_cast<const segment_command_64*>(command);
-        if (segment->cmd == LC_SEGMENT_64 && strncmp(segment->segname, "__TEXT", sizeof segment->segname) == 0) {
-            code.first = uintptr_t(segment->vmaddr) + uintptr_t(_dyld_get_image_vmaddr_slide(0));
-            code.end = code.first + uintptr_t(segment->vmsize);
-        }
-        command = reinterpret_cast<const load_command*>(reinterpret_cast<const char*>(command) + command->cmdsize);
-    }
-    return code;
+    AddressRange text = mappedText(_NSGetMachExecuteHeader());
+    return {text.first, text.end};
 }
 #else
 int programSegments(dl_phdr_info* info, size_t, void* found) {

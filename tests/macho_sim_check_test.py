@@ -89,9 +89,11 @@ def chained(slots, pointer_format=6):
 
 
 def library(exports=(), pairs=(), libraries=(LIBSYSTEM,), form="classic", filetype=6, minos=12,
-            data_segment="__DATA", replacement=FUNCTION, pointer_format=6):
+            data_segment="__DATA", replacement=FUNCTION, pointer_format=6, split=False, interpose_size=None):
     """A dynamic library; each pair is the replacee's symbol name, the
-    replacement being a pointer into this library's own code."""
+    replacement being a pointer into this library's own code. The pairs are
+    one __interpose section in data_segment, or with split two: the first pair,
+    then the rest."""
     slots = []
     for k, replacee in enumerate(pairs):
         slots += [(16 * k, "rebase" if isinstance(replacement, int) else replacement), (16 * k + 8, replacee)]
@@ -103,7 +105,11 @@ def library(exports=(), pairs=(), libraries=(LIBSYSTEM,), form="classic", filety
     data[LINKEDIT:LINKEDIT + len(trie)] = trie
     blobs_at = LINKEDIT + 0x800
     text = segment("__TEXT", TEXT, 0x4000, [("__text", 0x1000, 0x100)])
-    sections = [("__interpose", DATA, 16 * len(pairs))] if pairs else [("__data", DATA, 16)]
+    sections = [("__interpose", DATA, 16 * len(pairs) if interpose_size is None else interpose_size)]
+    if split:
+        sections = [("__interpose", DATA, 16), ("__interpose", DATA + 16, 16 * len(pairs) - 16)]
+    if not pairs:
+        sections = [("__data", DATA, 16)]
     commands = [text, segment(data_segment, DATA, 0x1000, sections)]
     commands += [dylib(name) for name in libraries]
     commands.append(struct.pack("<IIIIII", 0x32, 24, 1, minos << 16, minos << 16, 0))
@@ -150,6 +156,22 @@ class MachoSimCheck(unittest.TestCase):
             with self.subTest(form):
                 self.assertEqual(self.check(redirect(form=form), simulation(form=form)), (0, ""))
                 self.assertEqual(self.check(redirect(pairs=["__exit", "_dlopen"], form=form), simulation()), (0, ""))
+                # Every section counts, not only the first.
+                self.assertEqual(self.check(redirect(pairs=["__exit", "_dlopen"], form=form, split=True),
+                                            simulation()), (0, ""))
+
+    def test_passes_the_section_in_any_segment_the_loader_reads_it_from(self):
+        for segment in ("__DATA", "__DATA_CONST", "__DATA_DIRTY", "__AUTH", "__AUTH_CONST"):
+            for form in ("classic", "chained"):
+                with self.subTest(segment=segment, form=form):
+                    self.assertEqual(self.check(redirect(data_segment=segment, form=form), simulation()), (0, ""))
+
+    def test_rejects_the_section_in_a_segment_the_loader_does_not_read(self):
+        for segment in ("__DAT", "_DATA", "__data", "__AUTX", "__LINKEDIT", "__OBJC"):
+            with self.subTest(segment):
+                status, err = self.check(redirect(data_segment=segment), simulation())
+                self.assertEqual(status, 1)
+                self.assertIn(f"libmtredirect.dylib: has an __interpose section in {segment}, where the loader", err)
 
     def test_rejects_a_redirect_that_would_not_replace_dlopen_with_its_own(self):
         cases = {
@@ -160,7 +182,9 @@ class MachoSimCheck(unittest.TestCase):
             "a replacement bound elsewhere": redirect(replacement="_dlopen"),
             "a replacement bound elsewhere, chained": redirect(replacement="_dlopen", form="chained"),
             "no interpose section": redirect(pairs=[]),
-            "the section in another segment": redirect(data_segment="__DATA_CONST"),
+            "a part pair": redirect(pairs=["_dlopen", "__exit"], interpose_size=24),
+            "a part pair, alone": redirect(interpose_size=8),
+            "an empty section": redirect(interpose_size=0),
             "another library linked": redirect(libraries=(LIBSYSTEM, "/usr/lib/libz.1.dylib")),
             "macOS 13 at least": redirect(minos=13),
             "an executable": redirect(filetype=2),

@@ -1,5 +1,7 @@
 #include "tool.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -7,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -147,6 +150,41 @@ void readLog(const std::string& path, Outcome& run) {
     }
 }
 
+// THRUM_TEST_LOGS=DIR keeps the simulation's log of every run in a test that
+// fails, as DIR/<suite>.<test>-<run>.log, for a run nobody can repeat by hand.
+// Each is copied there at once, so that a crash keeps it too, and removed
+// when its test ends without a failure.
+std::vector<std::string> keptLogs;  // the running test's
+
+void keepLog(const std::string& logPath) {
+    const char* dir = getenv("THRUM_TEST_LOGS");
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    if (!dir || !*dir || !test)
+        return;
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::string kept = std::string(dir) + "/" + name + "-" + std::to_string(keptLogs.size() + 1) + ".log";
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (std::filesystem::copy_file(logPath, kept, std::filesystem::copy_options::overwrite_existing, error))
+        keptLogs.push_back(kept);
+}
+
+struct LogKeeper : testing::EmptyTestEventListener {
+    void OnTestEnd(const testing::TestInfo& test) override {
+        if (!test.result()->Failed())
+            for (auto& path : keptLogs)
+                unlink(path.c_str());
+        keptLogs.clear();
+    }
+};
+
+const bool logKeeperListens = [] {
+    if (getenv("THRUM_TEST_LOGS"))
+        testing::UnitTest::GetInstance()->listeners().Append(new LogKeeper);
+    return true;
+}();
+
 }  // namespace
 
 Outcome runChild(const Options& options, const std::function<int()>& body) {
@@ -173,6 +211,7 @@ Outcome runChild(const Options& options, const std::function<int()>& body) {
     run.out = slurp(outPath);
     run.err = slurp(errPath);
     readLog(logPath, run);
+    keepLog(logPath);
     unlink(outPath.c_str());
     unlink(errPath.c_str());
     unlink(logPath.c_str());
@@ -180,15 +219,19 @@ Outcome runChild(const Options& options, const std::function<int()>& body) {
 }
 
 Outcome runThrum(const std::vector<std::string>& args, const Options& options) {
+    return runProgram(THRUM_BINARY, args, options);
+}
+
+Outcome runProgram(const std::string& path, const std::vector<std::string>& args, const Options& options) {
     std::vector<char*> argv;
     if (!options.noArgv) {
-        argv.push_back(const_cast<char*>(THRUM_BINARY));
+        argv.push_back(const_cast<char*>(path.c_str()));
         for (auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
     return runChild(options, [&] {
-        execve(THRUM_BINARY, argv.data(), environ);
+        execve(path.c_str(), argv.data(), environ);
         return 127;
     });
 }

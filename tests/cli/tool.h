@@ -54,8 +54,13 @@ inline const std::string preloadVariable = "LD_PRELOAD";
 
 Outcome runThrum(const std::vector<std::string>& args, const Options& options = {});
 
+// Runs the program at `path` as runThrum runs the tool.
+Outcome runProgram(const std::string& path, const std::vector<std::string>& args, const Options& options = {});
+
 // Runs `body` in a forked child with the environment, outputs and log that
-// runThrum gives the tool; the child exits with what `body` returns.
+// runThrum gives the tool; the child exits with what `body` returns. The test
+// process may have threads, so `body` should do little more than exec: on a
+// Mac, CoreFoundation refuses much of itself in a forked child.
 Outcome runChild(const Options& options, const std::function<int()>& body);
 
 Options withEnv(std::vector<std::pair<std::string, std::string>> env);
