@@ -394,11 +394,14 @@ CFTypeRef makeActuation(CFDictionaryRef description, int32_t options) {
         logEvent(event + "refs=0 strayRefs=0 description=? -> null");
         return nullptr;
     }
-    // Rendering the tree is most of the simulation's cost; with no log, skip it.
-    if (logFd >= 0)
+    // Rendering the tree is most of the simulation's cost: with no log, or
+    // while it times the tool's steps, it is left out.
+    if (logFd >= 0 && !takeFirstCreate)
         event += format("refs=%ld strayRefs=%ld description=", long(CFGetRetainCount(description)),
                         long(strayRefs(description))) +
                  treeText(description) + " -> ";
+    else
+        event += "-> ";
     heldDescription = static_cast<CFDictionaryRef>(CFRetain(description));
     heldSerial = call;
     if (nullActuations.count(call)) {
