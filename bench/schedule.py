@@ -506,10 +506,12 @@ def panel(name, title, captions, series, box, per_decade, axis_label, outlined=(
             out.append(line(at, at, y0, y1, ink, f' stroke-width="1.5" stroke-dasharray="{dash}" class="{key}" '
                                                  f'data-us="{f[key]:.1f}"'))
             if len(series) == 1:
-                # The label on the line's right, or on its left near the edge; a halo keeps it legible.
-                side = ' text-anchor="end"' if at > left + plot_width - 50 else ""
-                out.append(svg_text(at - 4 if side else at + 4, y0 + 12 + 13 * row, key, INK,
-                                    side + f' font-size="11" stroke="{PAPER}" stroke-width="3" paint-order="stroke"'))
+                # The median's label on the line's left and the p99's on its right, away from each
+                # other, unless that would cross the panel's edge; a halo keeps them legible.
+                on_left = at > left + plot_width - 50 or (key == "median" and at > left + 50)
+                out.append(svg_text(at - 4 if on_left else at + 4, y0 + 12 + 13 * row, key, INK,
+                                    (' text-anchor="end"' if on_left else "") +
+                                    f' font-size="11" stroke="{PAPER}" stroke-width="3" paint-order="stroke"'))
         out.append("</g>")
     out.append(f'<text transform="translate({left - 40:.1f},{(y0 + y1) / 2:.0f}) rotate(-90)" text-anchor="middle" '
                f'fill="{GREY}">steps (log)</text>')
