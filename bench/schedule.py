@@ -34,8 +34,9 @@ on one axis, and thrum's work a step beside it.
 --json writes every figure behind the tables: for each run of the precision
 section, each step's wake lateness for thrum and for the reference loop and
 each step's work, with the context. Its form:
-    {"context": {"date", "machine", "system", "cpus", "load": {"start", "end"},
-                 "launcher": [argv prefix], "sections": [...]},
+    {"context": {"date", "machine", "load": the tables' line on it,
+                 "load_average": {"start", "end"}, "system", "cpus",
+                 "launcher": [argv prefix], "sections": [...], "repeat"},
      "precision": {"steps", "wait_ms", "tone_ms", "anchors": {name: text},
                    "runs": [{"thrum": {"wake_lateness_us": [...],
                                        "work_us": [...]},
@@ -650,6 +651,7 @@ def main():
     if options.json:
         context.update(system=platform.platform(), cpus=os.cpu_count(), launcher=launcher, sections=parts,
                        repeat=options.repeat, load_average={"start": started, "end": ended})
+        os.makedirs(os.path.dirname(options.json) or ".", exist_ok=True)
         with open(options.json, "w", encoding="utf-8") as f:
             json.dump(json_report(results, context), f, ensure_ascii=False)
         print(f"wrote {options.json}")
