@@ -12,11 +12,39 @@ Build first:
 Then:
     bench/schedule.py [--build build] [--repeat 3] [--only SECTION,...]
                       [--launcher 'PROGRAM ARG...'] [--markdown FILE]
-                      [--svg FILE] [--readme README.md]
+                      [--svg FILE] [--json FILE] [--readme README.md]
 
 Sections: precision, cpu, startup, memory, scaling (all by default).
+
+The precision section gives two figures a step, steps 2 on (step 1 is the
+anchor, and cold):
+  wake lateness  how long after its ideal instant a step woke: its instant
+                 against step 1's plus the waits before it. For thrum the
+                 instant is its first CoreFoundation call of the step, which the
+                 simulation's redirect times (a few microseconds after the wake,
+                 once the step's description is built in the tool's own form);
+                 for the reference loop, its clock reading after each sleep.
+  work a step    thrum's time from that first CoreFoundation call to the
+                 actuation reaching the (first) motor, less the time the
+                 simulation spends inside its creation of the actuation.
+
 --markdown appends the results as Markdown tables (e.g. to $GITHUB_STEP_SUMMARY).
---svg draws the lateness of the tool and of the reference loop.
+--svg draws both figures: the wake lateness of thrum and of the reference loop
+on one axis, and thrum's work a step beside it.
+--json writes every figure behind the tables: for each run of the precision
+section, each step's wake lateness for thrum and for the reference loop and
+each step's work, with the context. Its form:
+    {"context": {"date", "machine", "load": the tables' line on it,
+                 "load_average": {"start", "end"}, "system", "cpus",
+                 "launcher": [argv prefix], "sections": [...], "repeat"},
+     "precision": {"steps", "wait_ms", "tone_ms", "anchors": {name: text},
+                   "runs": [{"thrum": {"wake_lateness_us": [...],
+                                       "work_us": [...]},
+                             "reference": {"wake_lateness_us": [...]}}, ...]},
+     "cpu": {pattern: median CPU %}, "startup": {"thrum", "true" in ms, ...},
+     "memory": {"peaks": {steps: bytes}, "per step"}, "scaling": {steps: µs}}
+  Each list holds one value a step in µs, step 1 first; step 1's wake lateness
+  is 0, as it is the anchor. Sections that did not run are left out.
 --readme rewrites the README's text between <!-- precision:begin --> and
 <!-- precision:end --> with the tables and the picture (drawn to
 docs/precision.svg beside the README unless --svg says otherwise).
@@ -26,6 +54,7 @@ docs/precision.svg beside the README unless --svg says otherwise).
 import argparse
 import collections
 import datetime
+import json
 import math
 import os
 import platform
@@ -63,14 +92,45 @@ def lateness_us(times_ns, waits_ms):
 
 
 def figures(values):
-    return {"median": statistics.median(values), "p99": percentile(values, 99), "max": max(values),
-            "min": min(values)}
+    return {"p1": percentile(values, 1), "median": statistics.median(values), "p99": percentile(values, 99),
+            "max": max(values), "min": min(values)}
 
 
-def summary(late):
-    """The figures of the steps after the first (which is the origin), and the
-    drift: the last step against its ideal instant."""
-    return dict(figures(late[1:]), drift=late[-1])
+def step_instants(lines):
+    """Each step's instants in a log written with MTSIM_TIME_DESCRIBE=1, in
+    nanoseconds: (describe, entered, returned, actuate), that is the tool's
+    first create call, its call's entry into the simulation's creation of the
+    actuation and the return from it, and its first actuate after that."""
+    steps, current = [], None
+    for text in lines:
+        at, _, event = text.rstrip("\n").partition(" ")
+        word = event.split(" ", 1)[0]
+        if word == "describe":
+            current = [int(at), None, None, None]
+            steps.append(current)
+        elif current is None or word not in ("entered", "returned", "actuate"):
+            continue
+        elif word == "entered" and current[1] is None:
+            current[1] = int(at)
+        elif word == "returned" and current[1] is not None and current[2] is None:
+            current[2] = int(at)
+        elif word == "actuate" and current[2] is not None and current[3] is None:
+            current[3] = int(at)
+    if any(None in step for step in steps):
+        raise SystemExit(f"a step of the log lacks one of describe, entered, returned, actuate: {steps}")
+    return [tuple(step) for step in steps]
+
+
+def work_us(instants):
+    """The tool's own time a step: from its first create call to its first
+    actuate, less the simulation's time inside the creation it was handed."""
+    return [((entered - describe) + (actuate - returned)) / 1e3
+            for describe, entered, returned, actuate in instants]
+
+
+def after_first(runs, side, key):
+    """The values of every run for the steps after the first, pooled."""
+    return [value for run in runs for value in run[side][key][1:]]
 
 
 def fits_command_line(count, step):
@@ -110,7 +170,7 @@ class Bench:
             if not os.path.exists(path):
                 raise SystemExit(f"missing {path}: build with -DTHRUM_BENCH=ON first")
 
-    def command(self, argv, sim=False, log=None):
+    def command(self, argv, sim=False, log=None, timed=False):
         """The argv and environment that start a measured program: through the
         launcher if there is one and, with sim, with the loader redirect in
         place so the tool's dlopen of the framework opens the simulation. Every
@@ -128,6 +188,8 @@ class Bench:
                                                                            if env.get("LD_LIBRARY_PATH") else []))
         if log:
             settings["MTSIM_LOG"] = log
+        if timed:
+            settings["MTSIM_TIME_DESCRIBE"] = "1"
         prefix = list(self.launcher)
         if prefix and self.system == "Darwin":
             # The system purges DYLD_ variables when it starts a protected
@@ -139,9 +201,9 @@ class Bench:
             env.update(settings)
         return prefix + argv, env
 
-    def run(self, argv, sim=False, log=None, output=False):
+    def run(self, argv, sim=False, log=None, output=False, timed=False):
         """Runs argv to its end, with its standard output kept if asked."""
-        argv, env = self.command(argv, sim, log)
+        argv, env = self.command(argv, sim, log, timed)
         with tempfile.TemporaryFile("w+") as out:
             actions = [(os.POSIX_SPAWN_DUP2, out.fileno(), 1)] if output else []
             start = time.perf_counter_ns()
@@ -154,15 +216,15 @@ class Bench:
             out.seek(0)
             return Run(os.waitstatus_to_exitcode(status), wall_s, usage.ru_utime + usage.ru_stime, end_ns, out.read())
 
-    def thrum_actuates(self, steps):
-        """Runs thrum with the steps; the actuate timestamps and the end instant."""
+    def thrum_steps(self, steps):
+        """Runs thrum with the steps, timed; each step's instants and the end."""
         with tempfile.NamedTemporaryFile(prefix="thrum-bench-", suffix=".log") as log:
-            run = self.run([self.thrum, "1"] + steps, sim=True, log=log.name)
+            run = self.run([self.thrum, "1"] + steps, sim=True, log=log.name, timed=True)
             if run.status != 0:
                 raise SystemExit(f"thrum ended with status {run.status}")
             with open(log.name) as lines:
-                times = [int(line.split(" ", 1)[0]) for line in lines if line.split(" ", 2)[1:2] == ["actuate"]]
-        return times, run.end_ns
+                instants = step_instants(lines)
+        return instants, run.end_ns
 
     def reference_starts(self, count, wait_ms):
         run = self.run([self.reference, str(count), str(wait_ms)], output=True)
@@ -171,31 +233,47 @@ class Bench:
         return [int(line) for line in run.output.split()]
 
 
+ANCHORS = {
+    "thrum": "each step's first CoreFoundation call (timed by the simulation's redirect, a few microseconds "
+             "after the wake) against step 1's plus the waits before it",
+    "reference": "each clock reading right after a sleep against the first, taken at the loop's start, "
+                 "plus the waits before it",
+    "work": "from thrum's first CoreFoundation call of a step to its first actuate, less the time the "
+            "simulation spent inside its creation of the actuation",
+}
+
+
 def precision(bench, repeat):
-    print(f"== precision: {repeat} × {STEPS} steps, wait {WAIT_MS} ms "
-          "(lateness in µs against first start + earlier waits)")
-    print(f"{'run':<14}{'median':>9}{'p99':>9}{'max':>9}{'drift':>9}{'min':>9}{'length Δ ms':>13}")
+    print(f"== precision: {repeat} × {STEPS} steps, wait {WAIT_MS} ms, figures in µs of the steps after the first")
+    print(f"{'run':<14}{'p1':>9}{'median':>9}{'p99':>9}{'max':>9}{'drift':>9}{'min':>9}{'length Δ ms':>13}")
     waits = [WAIT_MS] * STEPS
-    result = {"thrum": [], "reference": [], "thrum drift": [], "reference drift": [], "runs": repeat}
+    runs = []
     for r in range(repeat):
         # Interleaved, so a change in the machine's load falls on both alike.
-        times, end = bench.thrum_actuates([f"150:{TONE_MS}:1:{WAIT_MS}"] * STEPS)
-        if len(times) != STEPS:
-            raise SystemExit(f"expected {STEPS} actuates, saw {len(times)}")
-        late = lateness_us(times, waits)
-        ref = lateness_us(bench.reference_starts(STEPS, WAIT_MS), waits)
-        ours, theirs = summary(late), summary(ref)
-        for name, values, stats in (("thrum", late, ours), ("reference", ref, theirs)):
-            result[name] += values[1:]
-            result[name + " drift"].append(stats["drift"])
-        length_delta = (end - times[0]) / 1e6 - (STEPS * WAIT_MS + TONE_MS + 100)
-        columns = ("median", "p99", "max", "drift", "min")
-        print(f"{'thrum #' + str(r + 1):<14}" + "".join(f"{ours[c]:9.1f}" for c in columns) + f"{length_delta:13.2f}")
-        print(f"{'reference #' + str(r + 1):<14}" + "".join(f"{theirs[c]:9.1f}" for c in columns))
-    print("(drift: the last step against its ideal; length Δ: first actuate to the end of the process,")
-    print(f" minus {STEPS}×{WAIT_MS} + {TONE_MS} + 100 ms; a negative min means the first start was itself")
-    print(" late by at least that much, which makes every later figure look that much earlier)")
-    return result
+        instants, end = bench.thrum_steps([f"150:{TONE_MS}:1:{WAIT_MS}"] * STEPS)
+        if len(instants) != STEPS:
+            raise SystemExit(f"expected {STEPS} timed steps, saw {len(instants)}")
+        starts = bench.reference_starts(STEPS, WAIT_MS)
+        if len(starts) != STEPS:
+            raise SystemExit(f"expected {STEPS} wakes of the reference loop, saw {len(starts)}")
+        run = {"thrum": {"wake_lateness_us": lateness_us([i[0] for i in instants], waits),
+                         "work_us": work_us(instants)},
+               "reference": {"wake_lateness_us": lateness_us(starts, waits)}}
+        runs.append(run)
+        for side in ("thrum", "reference"):
+            late = run[side]["wake_lateness_us"]
+            stats = figures(late[1:])
+            columns = [stats[c] for c in ("p1", "median", "p99", "max")] + [late[-1], stats["min"]]
+            extra = ""
+            if side == "thrum":
+                extra = f"{(end - instants[0][0]) / 1e6 - (STEPS * WAIT_MS + TONE_MS + 100):13.2f}"
+            print(f"{side + ' #' + str(r + 1):<14}" + "".join(f"{c:9.1f}" for c in columns) + extra)
+        work = figures(run["thrum"]["work_us"][1:])
+        print(f"{'work #' + str(r + 1):<14}" + "".join(f"{work[c]:9.1f}" for c in ("p1", "median", "p99", "max")))
+    print("(wake lateness: thrum and reference; drift: the last step against its ideal; work: thrum's a step;")
+    print(f" length Δ: step 1's first CoreFoundation call to the end of the process, minus {STEPS}×{WAIT_MS} + "
+          f"{TONE_MS} + 100 ms)")
+    return {"steps": STEPS, "wait_ms": WAIT_MS, "tone_ms": TONE_MS, "anchors": ANCHORS, "runs": runs}
 
 
 def cpu(bench, repeat):
@@ -305,14 +383,17 @@ def tables(results, context):
     out = [f"Measured {context['date']} on {context['machine']}; {context['load']}."]
     if "precision" in results:
         p = results["precision"]
-        ours, theirs = figures(p["thrum"]), figures(p["reference"])
-        drift = {"thrum": statistics.median(p["thrum drift"]), "reference": statistics.median(p["reference drift"])}
-        out += ["", f"| Step lateness, {p['runs']} × {STEPS} steps {WAIT_MS} ms apart | thrum | reference loop |",
-                "|---|--:|--:|"]
-        for label, key in (("median", "median"), ("p99", "p99"), ("max", "max")):
-            out.append(f"| {label} | {us(ours[key])} | {us(theirs[key])} |")
-        out.append(f"| drift: the last step against its ideal, {STEPS * WAIT_MS / 1000:g} s in "
-                   f"(median of {p['runs']}) | {us(drift['thrum'])} | {us(drift['reference'])} |")
+        runs = p["runs"]
+        ours, theirs = (figures(after_first(runs, side, "wake_lateness_us")) for side in ("thrum", "reference"))
+        work = figures(after_first(runs, "thrum", "work_us"))
+        drift = {side: statistics.median(run[side]["wake_lateness_us"][-1] for run in runs)
+                 for side in ("thrum", "reference")}
+        out += ["", f"| {len(runs)} × {p['steps']} steps {p['wait_ms']:g} ms apart, steps 2 on | "
+                "wake lateness: thrum | wake lateness: reference loop | thrum's work a step |", "|---|--:|--:|--:|"]
+        for key in ("p1", "median", "p99", "max"):
+            out.append(f"| {key} | {us(ours[key])} | {us(theirs[key])} | {us(work[key])} |")
+        out.append(f"| drift: the last step against its ideal, {p['steps'] * p['wait_ms'] / 1000:g} s in "
+                   f"(median of {len(runs)}) | {us(drift['thrum'])} | {us(drift['reference'])} | |")
     cost = []
     if "startup" in results:
         s = results["startup"]
@@ -339,91 +420,160 @@ def line(x1, x2, y1, y2, colour, extra=""):
     return f'<line x1="{x1:.1f}" x2="{x2:.1f}" y1="{y1:.1f}" y2="{y2:.1f}" stroke="{colour}"{extra}/>'
 
 
-def draw(samples, subtitles):
-    """An SVG of lateness histograms, one panel per entry of samples (name to
-    values in µs), stacked on one logarithmic axis, with median, p99 and max
-    marked, under a title and lines of subtitles. Values at or below the axis's
-    start are counted in its first bin."""
-    colours, ink, grey, grid, paper = ("#2864b4", "#7a8290"), "#1a202c", "#4a5568", "#e2e6eb", "#f7f8fa"
-    width, left, right, panelHeight, gap = 760, 70, 28, 130, 46
-    plotWidth = width - left - right
-    lines = [part for text in subtitles for part in textwrap.wrap(text, 118)]
-    top = 44 + 14 * len(lines)
-    values = [v for vs in samples.values() for v in vs]
-    low = 10 ** math.floor(math.log10(max(1.0, min([v for v in values if v > 0] or [1.0]))))
-    decades = math.ceil(math.log10(max(values + [low * 10]) / low))
-    binsPerDecade = 20
-    edges = [low * 10 ** (k / binsPerDecade) for k in range(decades * binsPerDecade + 1)]
+def svg_text(x, y, content, colour, extra=""):
+    return f'<text x="{x:.1f}" y="{y:.1f}" fill="{colour}"{extra}>{escape(content)}</text>'
+
+
+def log_axis(values):
+    """The start of a logarithmic axis in µs (a power of ten, at least 1) and
+    how many decades it spans to hold every value."""
+    positive = [v for v in values if v > 0]
+    low = 10 ** math.floor(math.log10(max(1.0, min(positive or [1.0]))))
+    return low, math.ceil(math.log10(max(values + [low * 10]) / low))
+
+
+def histogram(values, low, decades, per_decade):
+    """Counts in bins of equal width on the logarithmic axis; values at or
+    below its start count in the first bin."""
+    counts = [0] * (decades * per_decade)
+    for v in values:
+        counts[0 if v <= low else min(len(counts) - 1, int(math.log10(v / low) * per_decade))] += 1
+    return counts
+
+
+INK, GREY, GRID, PAPER = "#1a202c", "#4a5568", "#e2e6eb", "#f7f8fa"
+# Each series' colour for its bars and for its marks and name.
+COLOURS = {"thrum": ("#2864b4", "#2864b4"), "reference loop": ("#9aa2ad", "#4f5663")}
+MARKS = (("median", "none"), ("p99", "5 3"))
+
+
+def panel(name, title, captions, series, box, per_decade, axis_label, outlined=()):
+    """One panel in box (left, top, plot width, plot height): a title, caption
+    lines, a legend line a series (name to values in µs), and the histograms of
+    all series on one logarithmic axis with each one's median and p99 marked;
+    the series named in outlined are drawn as outlines over the others.
+    Returns the SVG lines and the height used."""
+    left, top, plot_width, plot_height = box
+    values = [v for vs in series.values() for v in vs]
+    low, decades = log_axis(values)
+    counts = {label: histogram(vs, low, decades, per_decade) for label, vs in series.items()}
+    count_top = max(10, 1.5 * max(max(c) for c in counts.values()))
+    bottom_log = math.log10(0.5)  # a bin of one step stays visible
 
     def x(v):
-        return left + plotWidth * math.log10(max(v, low) / low) / decades
+        return left + plot_width * math.log10(max(v, low) / low) / decades
 
-    counts = {}
-    for name, vs in samples.items():
-        counts[name] = [0] * (len(edges) - 1)
-        for v in vs:
-            counts[name][0 if v <= low else min(len(edges) - 2, int(math.log10(v / low) * binsPerDecade))] += 1
-    countTop = max(10, 1.5 * max(max(bins) for bins in counts.values()))
-    bottomLog = math.log10(0.5)  # a bin of one step stays visible
+    out = [f'<g class="panel" data-name="{escape(name)}">',
+           svg_text(left, top, title, INK, ' font-size="14" font-weight="bold"')]
+    y = top + 16
+    for caption in captions:
+        out.append(svg_text(left, y, caption, GREY, ' font-size="11"'))
+        y += 14
+    y += 4
+    for label, vs in series.items():
+        stroke, ink = COLOURS.get(label, COLOURS["thrum"])
+        f = figures(vs)
+        out.append(f'<rect x="{left:.1f}" y="{y - 9:.1f}" width="12" height="10" stroke="{stroke}" '
+                   f'fill="{PAPER if label in outlined else stroke}"/>')
+        out.append(f'<text x="{left + 18:.1f}" y="{y:.1f}" font-size="12"><tspan font-weight="bold" fill="{ink}">'
+                   f'{escape(label)}</tspan><tspan fill="{GREY}" dx="8">p1 {us(f["p1"])} · median {us(f["median"])}'
+                   f' · p99 {us(f["p99"])} · max {us(f["max"])}</tspan></text>')
+        y += 16
+    y0, y1 = y + 4, y + 4 + plot_height
 
-    height = top + len(samples) * (panelHeight + gap) + 40
-    out = ['<?xml version="1.0" encoding="UTF-8"?>',
-           f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" viewBox="0 0 {width} {height}" '
-           'font-family="Helvetica, Arial, sans-serif" font-size="12">',
-           f'<rect width="{width}" height="{height}" fill="#ffffff"/>',
-           f'<text x="{left}" y="24" font-size="16" font-weight="bold" fill="{ink}">'
-           'How late each step starts: thrum beside a loop that only sleeps</text>']
-    out += [f'<text x="{left}" y="{43 + 14 * k}" fill="{grey}" font-size="10">{escape(text)}</text>'
-            for k, text in enumerate(lines)]
-    for i, (name, vs) in enumerate(samples.items()):
-        colour = colours[i % len(colours)]
-        y0 = top + i * (panelHeight + gap) + 22
-        y1 = y0 + panelHeight
+    def height(count):
+        return y1 - plot_height * (math.log10(count) - bottom_log) / (math.log10(count_top) - bottom_log)
 
-        def y(count):
-            return y1 - panelHeight * (math.log10(count) - bottomLog) / (math.log10(countTop) - bottomLog)
-
-        marks = figures(vs)
-        out.append(f'<g class="panel" data-name="{escape(name)}" data-steps="{len(vs)}">')
-        out.append(f'<text x="{left}" y="{y0 - 8}" font-size="13"><tspan font-weight="bold" fill="{colour}">'
-                   f'{escape(name)}</tspan><tspan fill="{grey}" dx="10">median {us(marks["median"])} · '
-                   f'p99 {us(marks["p99"])} · max {us(marks["max"])}</tspan></text>')
-        out.append(f'<rect x="{left}" y="{y0}" width="{plotWidth}" height="{panelHeight}" fill="{paper}"/>')
-        for exponent in range(math.floor(math.log10(countTop)) + 1):
-            level = y(10 ** exponent)
-            out.append(line(left, left + plotWidth, level, level, grid))
-            out.append(f'<text x="{left - 6}" y="{level + 4:.1f}" text-anchor="end" fill="{grey}">{10 ** exponent}</text>')
-        out += [line(x(low * 10 ** k), x(low * 10 ** k), y0, y1, grid) for k in range(decades + 1)]
-        for k, count in enumerate(counts[name]):
+    out.append(f'<rect x="{left:.1f}" y="{y0:.1f}" width="{plot_width}" height="{plot_height}" fill="{PAPER}"/>')
+    for exponent in range(math.floor(math.log10(count_top)) + 1):
+        level = height(10 ** exponent)
+        out.append(line(left, left + plot_width, level, level, GRID))
+        out.append(svg_text(left - 6, level + 4, str(10 ** exponent), GREY, ' text-anchor="end"'))
+    out += [line(x(low * 10 ** k), x(low * 10 ** k), y0, y1, GRID) for k in range(decades + 1)]
+    edges = [low * 10 ** (k / per_decade) for k in range(decades * per_decade + 1)]
+    # Filled series first, outlined ones over them, so that both stay visible.
+    for label in sorted(series, key=lambda label: label in outlined):
+        stroke, ink = COLOURS.get(label, COLOURS["thrum"])
+        paint = f'fill="none" stroke="{stroke}" stroke-width="1.2"' if label in outlined else f'fill="{stroke}"'
+        out.append(f'<g class="series" data-name="{escape(label)}" data-steps="{len(series[label])}">')
+        for k, count in enumerate(counts[label]):
             if count:
                 a, b = x(edges[k]), x(edges[k + 1])
-                out.append(f'<rect class="bin" data-count="{count}" x="{a + 0.5:.1f}" y="{y(count):.1f}" '
-                           f'width="{b - a - 1:.1f}" height="{y1 - y(count):.1f}" fill="{colour}"/>')
-        for row, (key, dash) in enumerate((("median", ""), ("p99", "5 3"), ("max", "1.5 2.5"))):
-            at = x(marks[key])
-            out.append(line(at, at, y0, y1, ink, f' stroke-width="1.5" stroke-dasharray="{dash or "none"}" '
-                                                 f'class="{key}" data-us="{marks[key]:.1f}"'))
-            # The label on the line's right, or on its left near the edge; a halo keeps it legible over bars.
-            side = f'x="{at + 4:.1f}"' if at < left + plotWidth - 40 else f'x="{at - 4:.1f}" text-anchor="end"'
-            out.append(f'<text {side} y="{y0 + 12 + 13 * row}" fill="{ink}" font-size="11" stroke="{paper}" '
-                       f'stroke-width="3" paint-order="stroke">{key}</text>')
-        out.append(f'<text transform="translate({left - 44},{(y0 + y1) / 2:.0f}) rotate(-90)" text-anchor="middle" '
-                   f'fill="{grey}">steps (log)</text>')
+                out.append(f'<rect class="bin" data-count="{count}" x="{a + 0.5:.1f}" y="{height(count):.1f}" '
+                           f'width="{b - a - 1:.1f}" height="{y1 - height(count):.1f}" {paint}/>')
+        f = figures(series[label])
+        for row, (key, dash) in enumerate(MARKS):
+            at = x(f[key])
+            out.append(line(at, at, y0, y1, ink, f' stroke-width="1.5" stroke-dasharray="{dash}" class="{key}" '
+                                                 f'data-us="{f[key]:.1f}"'))
+            if len(series) == 1:
+                # The median's label on the line's left and the p99's on its right, away from each
+                # other, unless that would cross the panel's edge; a halo keeps them legible.
+                on_left = at > left + plot_width - 50 or (key == "median" and at > left + 50)
+                out.append(svg_text(at - 4 if on_left else at + 4, y0 + 12 + 13 * row, key, INK,
+                                    (' text-anchor="end"' if on_left else "") +
+                                    f' font-size="11" stroke="{PAPER}" stroke-width="3" paint-order="stroke"'))
         out.append("</g>")
-    axis = top + len(samples) * (panelHeight + gap) - gap + 22
+    out.append(f'<text transform="translate({left - 40:.1f},{(y0 + y1) / 2:.0f}) rotate(-90)" text-anchor="middle" '
+               f'fill="{GREY}">steps (log)</text>')
     for k in range(decades + 1):
         v = low * 10 ** k
         label = f"{v / 1000:g} ms" if v >= 1000 else f"{v:g} µs"
         if k == 0 and any(value <= low for value in values):
             label = "≤ " + label
-        out.append(line(x(v), x(v), axis, axis + 6, grey))
-        out.append(f'<text x="{x(v):.1f}" y="{axis + 19}" text-anchor="middle" fill="{ink}">{label}</text>')
+        out.append(line(x(v), x(v), y1, y1 + 6, GREY))
+        out.append(svg_text(x(v), y1 + 19, label, INK, ' text-anchor="middle"'))
         if k < decades:
-            out += [line(x(v * m), x(v * m), axis, axis + 3, grey) for m in range(2, 10)]
-    out.append(f'<text x="{left + plotWidth / 2}" y="{axis + 36}" text-anchor="middle" fill="{ink}">'
-               'lateness: how long after its ideal instant a step started (logarithmic)</text>')
-    out.append("</svg>")
+            out += [line(x(v * m), x(v * m), y1, y1 + 3, GREY) for m in range(2, 10)]
+    out.append(svg_text(left + plot_width / 2, y1 + 36, axis_label, INK, ' text-anchor="middle"'))
+    out.append("</g>")
+    return out, y1 + 44 - top
+
+
+def draw(lateness, work, subtitles):
+    """An SVG of two panels side by side under a title and lines of subtitles:
+    the wake lateness of each entry of lateness (name to values in µs) on one
+    logarithmic axis, and the tool's work a step (values in µs)."""
+    width = 1080
+    lines = [part for text in subtitles for part in textwrap.wrap(text, 160)]
+    top = 50 + 14 * len(lines)
+    left_a, width_a = 70, 500
+    left_b = left_a + width_a + 84
+    width_b = width - left_b - 24
+    # Both panels wrap their captions to their width, at about 6 pixels a letter.
+    a, height_a = panel(
+        "wake lateness", "Wake lateness: how long after its ideal instant a step woke",
+        textwrap.wrap("Each step's instant against step 1's plus the waits before it. thrum: its first CoreFoundation "
+                      "call of the step, timed by the simulation, a few µs after the wake. Reference loop: its clock "
+                      "reading right after each sleep to the same absolute deadlines. Lines: each one's median "
+                      "(solid) and p99 (dashed).", width_a // 6),
+        lateness, (left_a, top, width_a, 200), 20, "wake lateness (logarithmic)", outlined=("thrum",))
+    b, height_b = panel(
+        "work a step", "thrum's work a step",
+        textwrap.wrap("From its first CoreFoundation call of a step to the actuation reaching the motor, less the "
+                      "simulation's own time inside the creation of the actuation.", width_b // 6),
+        {"thrum": work}, (left_b, top, width_b, 200), 30, "work a step (logarithmic)")
+    height = top + max(height_a, height_b) + 8
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height:.0f}" '
+           f'viewBox="0 0 {width} {height:.0f}" font-family="Helvetica, Arial, sans-serif" font-size="12">',
+           f'<rect width="{width}" height="{height:.0f}" fill="#ffffff"/>',
+           svg_text(left_a, 24, "How late each step wakes, and what thrum does once awake", INK,
+                    ' font-size="16" font-weight="bold"')]
+    out += [svg_text(left_a, 43 + 14 * k, part, GREY, ' font-size="10"') for k, part in enumerate(lines)]
+    out += a + b + ["</svg>"]
     return "\n".join(out) + "\n"
+
+
+def json_report(results, context):
+    """What --json writes: the context and each section's results, the
+    precision section's runs with one value a step, to the nanosecond."""
+    report = dict(context=context, **results)
+    if "precision" in results:
+        runs = [{side: {key: [round(v, 3) for v in values] for key, values in lists.items()}
+                 for side, lists in run.items()} for run in results["precision"]["runs"]]
+        report["precision"] = dict(results["precision"], runs=runs)
+    return report
 
 
 def rewrite_readme(path, block):
@@ -448,7 +598,8 @@ def main():
     parser.add_argument("--only", default=",".join(SECTIONS))
     parser.add_argument("--launcher", default="", help="start every measured program through this argv prefix")
     parser.add_argument("--markdown", help="append the results tables to this file")
-    parser.add_argument("--svg", help="draw the lateness distributions to this file")
+    parser.add_argument("--svg", help="draw the precision figures to this file")
+    parser.add_argument("--json", help="write every step's figures and the context to this file")
     parser.add_argument("--readme", help="rewrite this README's precision section (implies --svg)")
     options = parser.parse_args()
 
@@ -497,22 +648,32 @@ def main():
     context = {"machine": machine(bench), "date": datetime.date.today().isoformat(),
                "load": f"{busy}load average {started:.1f} at the start, {ended:.1f} at the end"}
     text = tables(results, context)
+    if options.json:
+        context.update(system=platform.platform(), cpus=os.cpu_count(), launcher=launcher, sections=parts,
+                       repeat=options.repeat, load_average={"start": started, "end": ended})
+        os.makedirs(os.path.dirname(options.json) or ".", exist_ok=True)
+        with open(options.json, "w", encoding="utf-8") as f:
+            json.dump(json_report(results, context), f, ensure_ascii=False)
+        print(f"wrote {options.json}")
     print("\n" + text)
     if options.markdown:
         with open(options.markdown, "a", encoding="utf-8") as f:
             f.write("\n### Schedule precision and cost\n\n" + text)
     if svg:
-        p = results["precision"]
+        runs = results["precision"]["runs"]
         os.makedirs(os.path.dirname(svg) or ".", exist_ok=True)
         with open(svg, "w", encoding="utf-8") as f:
-            f.write(draw({"thrum": p["thrum"], "reference loop": p["reference"]},
-                         [f"{p['runs']} run{'s' * (p['runs'] != 1)} of {STEPS} steps {WAIT_MS} ms apart, "
+            f.write(draw({"thrum": after_first(runs, "thrum", "wake_lateness_us"),
+                          "reference loop": after_first(runs, "reference", "wake_lateness_us")},
+                         after_first(runs, "thrum", "work_us"),
+                         [f"{len(runs)} run{'s' * (len(runs) != 1)} of {STEPS} steps {WAIT_MS} ms apart, steps 2 on, "
                           f"measured {context['date']}; {context['load']}", context["machine"]]))
         print(f"drew {svg}")
     if options.readme:
         picture = os.path.relpath(svg, os.path.dirname(os.path.abspath(options.readme)))
         first, rest = text.split("\n", 1)
-        rewrite_readme(options.readme, f"{first}\n\n![Step lateness of thrum and of the reference loop]({picture})\n{rest}")
+        rewrite_readme(options.readme, f"{first}\n\n![Wake lateness of thrum and of the reference loop, and thrum's "
+                                       f"work a step]({picture})\n{rest}")
         print(f"rewrote the precision section of {options.readme}")
 
 

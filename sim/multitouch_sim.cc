@@ -65,8 +65,10 @@ std::set<int> nullActuations;
 int32_t actuateStatus;
 int32_t noIDStatus = 1, noOpenStatus = -1;  // what the failing calls return
 std::map<long, long> delaysMs;
-// MTSIM_TIME_DESCRIBE: the redirect's record of the tool's first create call.
+// MTSIM_TIME_DESCRIBE: the redirect's record of the tool's first create call,
+// and the instant the latest creation handed its result back, not yet logged.
 long long (*takeFirstCreate)();
+long long creationReturnedNs;
 
 std::set<const Object*> liveObjects;
 int actuators, actuations, creations, actuateCalls;
@@ -85,18 +87,19 @@ std::string format(const char* pattern, ...) {
     return std::string(buffer, length < 0 ? 0 : std::min<size_t>(size_t(length), sizeof buffer - 1));
 }
 
+long long logNow() {
+    timespec now;
+    clock_gettime(logClock, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
 // One write per line with O_APPEND, so lines never interleave or wait in a buffer.
 // The line carries `at`, nanoseconds on the log's clock, or else the present.
 void logEvent(const std::string& event, long long at = 0) {
     if (logFd < 0)
         return;
     int savedErrno = errno;
-    if (!at) {
-        timespec now;
-        clock_gettime(logClock, &now);
-        at = now.tv_sec * 1000000000LL + now.tv_nsec;
-    }
-    std::string line = std::to_string(at) + " " + event + "\n";
+    std::string line = std::to_string(at ? at : logNow()) + " " + event + "\n";
     size_t done = 0;
     while (done < line.size()) {
         ssize_t written = write(logFd, line.data() + done, line.size() - done);
@@ -278,16 +281,17 @@ std::string nameOf(CFTypeRef ref, const char* kind) {
 
 // Whether the caller still holds the description of the latest creation. Our
 // own reference then goes, which destroys the tree if the caller's is gone.
-void checkDescription() {
+// The line carries `at`, the instant of the call that checks, if given.
+void checkDescription(long long at = 0) {
     if (!heldDescription)
         return;
     CFDictionaryRef description = heldDescription;
     heldDescription = nullptr;
     CFIndex callerRefs = CFGetRetainCount(description) - 1;
     if (callerRefs == 0)
-        logEvent(format("dropped description@%d", heldSerial));
+        logEvent(format("dropped description@%d", heldSerial), at);
     else
-        logEvent(format("kept description@%d refs=%ld", heldSerial, long(callerRefs)));
+        logEvent(format("kept description@%d refs=%ld", heldSerial, long(callerRefs)), at);
     CFRelease(description);
 }
 
@@ -382,9 +386,7 @@ int32_t openActuatorRef(CFTypeRef actuator) {
     return status;
 }
 
-CFTypeRef createActuationFrom(CFDictionaryRef description, int32_t options) {
-    if (long long first = takeFirstCreate ? takeFirstCreate() : 0)
-        logEvent("describe", first);
+CFTypeRef makeActuation(CFDictionaryRef description, int32_t options) {
     checkDescription();
     int call = ++creations;
     std::string event = format("createActuation options=%d ", options);
@@ -392,11 +394,14 @@ CFTypeRef createActuationFrom(CFDictionaryRef description, int32_t options) {
         logEvent(event + "refs=0 strayRefs=0 description=? -> null");
         return nullptr;
     }
-    // Rendering the tree is most of the simulation's cost; with no log, skip it.
-    if (logFd >= 0)
+    // Rendering the tree is most of the simulation's cost: with no log, or
+    // while it times the tool's steps, it is left out.
+    if (logFd >= 0 && !takeFirstCreate)
         event += format("refs=%ld strayRefs=%ld description=", long(CFGetRetainCount(description)),
                         long(strayRefs(description))) +
                  treeText(description) + " -> ";
+    else
+        event += "-> ";
     heldDescription = static_cast<CFDictionaryRef>(CFRetain(description));
     heldSerial = call;
     if (nullActuations.count(call)) {
@@ -409,15 +414,33 @@ CFTypeRef createActuationFrom(CFDictionaryRef description, int32_t options) {
     return ref;
 }
 
+// Timed, the call's entry and its return bound the simulation's own work, which
+// the tool's time a step must leave out; the return is logged at the next actuate.
+CFTypeRef createActuationFrom(CFDictionaryRef description, int32_t options) {
+    if (!takeFirstCreate)
+        return makeActuation(description, options);
+    long long entered = logNow();
+    if (long long first = takeFirstCreate())
+        logEvent("describe", first);
+    logEvent("entered createActuation", entered);
+    CFTypeRef made = makeActuation(description, options);
+    creationReturnedNs = logNow();
+    return made;
+}
+
 int32_t actuateOn(CFTypeRef actuation, CFTypeRef motor, uint32_t arg3, float intensity, float arg5) {
+    long long at = logFd >= 0 ? logNow() : 0;  // its lines carry the instant of the call's entry
     long call = ++actuateCalls;
-    checkDescription();
+    if (creationReturnedNs)
+        logEvent("returned createActuation", std::exchange(creationReturnedNs, 0));
+    checkDescription(at);
     uint32_t intensityBits, arg5Bits;
     memcpy(&intensityBits, &intensity, sizeof intensityBits);
     memcpy(&arg5Bits, &arg5, sizeof arg5Bits);
     logEvent("actuate " + nameOf(actuation, actuationKind) + " motor=" + nameOf(motor, actuatorKind) +
-             format(" arg3=%" PRIu32 " intensity=%08" PRIx32 " arg5=%08" PRIx32 " -> %" PRId32, arg3, intensityBits,
-                    arg5Bits, actuateStatus));
+                 format(" arg3=%" PRIu32 " intensity=%08" PRIx32 " arg5=%08" PRIx32 " -> %" PRId32, arg3, intensityBits,
+                        arg5Bits, actuateStatus),
+             at);
     auto delay = delaysMs.find(call);
     if (delay != delaysMs.end())
         sleepMs(delay->second);

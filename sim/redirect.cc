@@ -139,21 +139,25 @@ long nullCreate() {
 long creates;
 long long firstCreateNs;
 
+// The clock of the simulation's log: on a Mac, that of mach_absolute_time.
+#ifdef __APPLE__
+const clockid_t logClock = CLOCK_UPTIME_RAW;
+#else
+const clockid_t logClock = CLOCK_MONOTONIC;
+#endif
+
 // Whether this create call must give null; the first of each step is timed,
-// on the clock of the simulation's log.
+// on the clock of the simulation's log. The clock is read before anything else
+// here: the first call sets this up, which is no part of the tool's time.
 bool refused(const void* caller) {
+    timespec now{};
+    if (!firstCreateNs)
+        clock_gettime(logClock, &now);
     static const long nullCall = nullCreate();
     if (!fromProgram(caller))
         return false;
-    if (!firstCreateNs) {
-        timespec now;
-#ifdef __APPLE__
-        clock_gettime(CLOCK_UPTIME_RAW, &now);
-#else
-        clock_gettime(CLOCK_MONOTONIC, &now);
-#endif
+    if (!firstCreateNs)
         firstCreateNs = now.tv_sec * 1000000000LL + now.tv_nsec;
-    }
     return ++creates == nullCall;
 }
 
@@ -169,7 +173,8 @@ extern "C" __attribute__((visibility("default"))) long long mtsimTakeFirstCreate
 
 // On a Mac each replacement has a name of its own and calls the platform's
 // function, which the section at the end binds in its place; elsewhere it
-// takes the function's own name and passes on to the next definition.
+// takes the function's own name and passes on to the next definition. Each
+// asks refused first, before it finds that function on its first call.
 #ifdef __APPLE__
 #define REPLACEMENT(name) redirected##name
 #define REAL(name) name
@@ -181,27 +186,30 @@ extern "C" __attribute__((visibility("default"))) long long mtsimTakeFirstCreate
 
 CREATE CFStringRef REPLACEMENT(CFStringCreateWithCString)(CFAllocatorRef allocator, const char* text,
                                                           CFStringEncoding encoding) {
+    bool refuse = refused(__builtin_return_address(0));
     static const auto real = REAL(CFStringCreateWithCString);
-    return refused(__builtin_return_address(0)) ? nullptr : real(allocator, text, encoding);
+    return refuse ? nullptr : real(allocator, text, encoding);
 }
 
 CREATE CFNumberRef REPLACEMENT(CFNumberCreate)(CFAllocatorRef allocator, CFNumberType type, const void* value) {
+    bool refuse = refused(__builtin_return_address(0));
     static const auto real = REAL(CFNumberCreate);
-    return refused(__builtin_return_address(0)) ? nullptr : real(allocator, type, value);
+    return refuse ? nullptr : real(allocator, type, value);
 }
 
 CREATE CFArrayRef REPLACEMENT(CFArrayCreate)(CFAllocatorRef allocator, const void** values, CFIndex count,
                                              const CFArrayCallBacks* callBacks) {
+    bool refuse = refused(__builtin_return_address(0));
     static const auto real = REAL(CFArrayCreate);
-    return refused(__builtin_return_address(0)) ? nullptr : real(allocator, values, count, callBacks);
+    return refuse ? nullptr : real(allocator, values, count, callBacks);
 }
 
 CREATE CFDictionaryRef REPLACEMENT(CFDictionaryCreate)(CFAllocatorRef allocator, const void** keys, const void** values,
                                                        CFIndex count, const CFDictionaryKeyCallBacks* keyCallBacks,
                                                        const CFDictionaryValueCallBacks* valueCallBacks) {
+    bool refuse = refused(__builtin_return_address(0));
     static const auto real = REAL(CFDictionaryCreate);
-    return refused(__builtin_return_address(0)) ? nullptr
-                                                : real(allocator, keys, values, count, keyCallBacks, valueCallBacks);
+    return refuse ? nullptr : real(allocator, keys, values, count, keyCallBacks, valueCallBacks);
 }
 
 #ifdef __APPLE__
