@@ -243,9 +243,11 @@ TEST_F(StandIn, StringsAreUtf8WithUtf16Lengths) {
     EXPECT_EQ(text("\xc0\x80"), nullptr);  // an overlong NUL
 }
 
-using StandInDeathTest = StandIn;
+// The stand-in alone: the platform aborts on such misuse, or worse, without
+// these messages.
+using StandInOnlyDeathTest = StandIn;
 
-TEST_F(StandInDeathTest, MisuseAbortsWithAMessage) {
+TEST_F(StandInOnlyDeathTest, MisuseAbortsWithTheStandInsOwnMessage) {
     EXPECT_DEATH(CFRelease(nullptr), "CFRelease: called with NULL");
     EXPECT_DEATH(
         {
