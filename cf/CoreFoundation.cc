@@ -1,6 +1,6 @@
 // The CoreFoundation stand-in: reference-counted strings, numbers, arrays and
 // dictionaries with the platform's ownership rules, its shared immortal numbers
-// included. Misuse aborts loudly.
+// and short texts included. Misuse aborts loudly.
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <cmath>
@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <map>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -165,29 +166,55 @@ bool isFloat(CFNumberType canonicalType) {
     return canonicalType == kCFNumberFloat32Type || canonicalType == kCFNumberFloat64Type;
 }
 
+Object* makeShared(Kind kind) {
+    Object* o = make(kind);
+    o->shared = true;
+    o->refs = sharedRefs;
+    return o;
+}
+
 // The platform hands out one shared, immortal number for each of these 64-bit
-// values (every NaN is the same one), so no caller may count on a fresh object
-// or on a count of its own. Negative zero keeps its sign and is not shared.
-Object* sharedNumber(double value) {
+// values (every NaN is the same one) and for 32-bit 0 and 1, so no caller may
+// count on a fresh object or on a count of its own. Negative zero keeps its
+// sign and is not shared.
+Object* sharedNumber(CFNumberType type, double value) {
     const double inf = std::numeric_limits<double>::infinity();
-    int slot = std::isnan(value)                    ? 0
-               : value == inf                       ? 1
-               : value == -inf                      ? 2
-               : value == 0 && !std::signbit(value) ? 3
-               : value == 1                         ? 4
-                                                    : -1;
+    int slot = value == 0 && !std::signbit(value) ? 0
+               : value == 1                       ? 1
+               : type == kCFNumberFloat32Type     ? -1
+               : std::isnan(value)                ? 2
+               : value == inf                     ? 3
+               : value == -inf                    ? 4
+                                                  : -1;
     if (slot < 0)
         return nullptr;
-    static Object* numbers[5];
-    if (!numbers[slot]) {
-        Object* o = make(numberKind);
-        o->shared = true;
-        o->refs = sharedRefs;
-        o->numberType = kCFNumberFloat64Type;
-        o->real = slot == 0 ? std::numeric_limits<double>::quiet_NaN() : value;
-        numbers[slot] = o;
+    static Object* numbers[2][5];
+    Object*& shared = numbers[type == kCFNumberFloat32Type][slot];
+    if (!shared) {
+        shared = makeShared(numberKind);
+        shared->numberType = type;
+        shared->real = slot == 2 ? std::numeric_limits<double>::quiet_NaN() : value;
     }
-    return numbers[slot];
+    return shared;
+}
+
+// The platform's tagged strings: a short ASCII text lives in the pointer
+// itself, so retain and release never move its count and equal texts are the
+// same object. How short depends there on the letters (7 to 11 of them); every
+// ASCII text of up to 11 is taken here, so a test that leans on the count of
+// one fails here first.
+Object* sharedText(const char* text) {
+    size_t length = 0;
+    for (; text[length]; ++length)
+        if (length == 11 || static_cast<unsigned char>(text[length]) >= 0x80)
+            return nullptr;
+    static auto* texts = new std::map<std::string, Object*>;
+    Object*& shared = (*texts)[text];
+    if (!shared) {
+        shared = makeShared(stringKind);
+        shared->text = text;
+    }
+    return shared;
 }
 
 // Where `key` sits among the dictionary's keys; the key count if nowhere.
@@ -306,6 +333,8 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFString
         for (const char* p = cStr; *p; ++p)
             if (static_cast<unsigned char>(*p) >= 0x80)
                 return nullptr;
+    if (Object* shared = sharedText(cStr))
+        return reinterpret_cast<CFStringRef>(shared);
     Object* o = make(stringKind);
     o->text = cStr;
     return reinterpret_cast<CFStringRef>(o);
@@ -337,7 +366,10 @@ CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* val
     if (!type || !valuePtr)
         misuse("CFNumberCreate", "called with an unknown type or a NULL value");
     if (type == kCFNumberFloat64Type)
-        if (Object* shared = sharedNumber(*static_cast<const double*>(valuePtr)))
+        if (Object* shared = sharedNumber(type, *static_cast<const double*>(valuePtr)))
+            return reinterpret_cast<CFNumberRef>(shared);
+    if (type == kCFNumberFloat32Type)
+        if (Object* shared = sharedNumber(type, *static_cast<const float*>(valuePtr)))
             return reinterpret_cast<CFNumberRef>(shared);
     Object* o = make(numberKind);
     o->numberType = type;

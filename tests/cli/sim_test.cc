@@ -156,9 +156,10 @@ TEST(Simulation, EachDescriptionIsCheckedOnceForTheCallersReference) {
 
     // Still held at the next creation, with an extra reference on a child.
     Outcome kept = simulate({}, "keptAtNextCreation");
-    EXPECT_THAT(after(kept.log, "load"),
-                ElementsAre("createActuation options=0 refs=2 strayRefs=1 description={Type=str:Sine} -> actuation@1",
-                            "kept description@1 refs=2", HasSubstr("refs=1 strayRefs=0 ")));
+    EXPECT_THAT(
+        after(kept.log, "load"),
+        ElementsAre("createActuation options=0 refs=2 strayRefs=1 description={Tones=[{Type=str:Sine}]} -> actuation@1",
+                    "kept description@1 refs=2", HasSubstr("refs=1 strayRefs=0 ")));
 
     // Never actuated: the end of the actuation is the check.
     Outcome unused = simulate({}, "neverActuated");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -39,6 +40,24 @@ CFStringRef text(const char* s) {
     return CFStringCreateWithCString(kCFAllocatorDefault, s, kCFStringEncodingUTF8);
 }
 
+// Longer than any tagged string of the platform: a text of its own, counted.
+const char longKey[] = "FrequencykHz";
+
+// `a` and `b` are one shared object whose count no retain or release moves,
+// which outlives any number of releases and any tree that held it.
+void expectShared(CFTypeRef a, CFTypeRef b, const std::string& what) {
+    EXPECT_EQ(a, b) << what;
+    CFIndex count = CFGetRetainCount(a);
+    EXPECT_EQ(count, 0x0fffffffffffffff) << what;
+    for (int i = 0; i < 3; ++i)
+        CFRelease(a);
+    CFRetain(b);
+    EXPECT_EQ(CFGetRetainCount(b), count) << what;
+    const void* values[] = {a, b};
+    CFRelease(CFArrayCreate(kCFAllocatorDefault, values, 2, &kCFTypeArrayCallBacks));
+    EXPECT_EQ(CFGetRetainCount(a), count) << what;
+}
+
 class StandIn : public testing::Test {
 protected:
     void SetUp() override { destroyed.clear(); }
@@ -64,7 +83,7 @@ TEST_F(StandIn, ContainersRetainOnInsertionAndReleaseOnDestruction) {
     CFRelease(parent);
     EXPECT_EQ(destroyed, std::vector<std::string>{"child"});
 
-    CFStringRef key = text("Key");
+    CFStringRef key = text(longKey);
     CFArrayRef value = tracked("value");
     const void* keys[] = {key};
     const void* dictValues[] = {value};
@@ -91,7 +110,7 @@ TEST_F(StandIn, NullCallBacksNeitherRetainNorRelease) {
 }
 
 TEST_F(StandIn, DictionaryFindsEqualKeysAndKeepsTheFirstOfTwo) {
-    CFStringRef k1 = text("Type"), k2 = text("Type"), probe = text("Type");
+    CFStringRef k1 = text(longKey), k2 = text(longKey), probe = text(longKey);
     CFArrayRef first = tracked("first"), second = tracked("second");
     const void* keys[] = {k1, k2};
     const void* values[] = {first, second};
@@ -144,29 +163,32 @@ TEST_F(StandIn, SomeFloatNumbersAreOneSharedObjectWhoseCountNeverMoves) {
     for (double value : {0.0, 1.0, std::nan(""), inf, -inf}) {
         CFNumberRef a = CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &value);
         CFNumberRef b = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &value);
-        EXPECT_EQ(a, b) << value;
-        CFIndex count = CFGetRetainCount(a);
-        EXPECT_GT(count, CFIndex(1) << 32) << value;
-        // Released far more often than made, it neither moves nor dies.
-        for (int i = 0; i < 3; ++i)
-            CFRelease(a);
-        CFRetain(b);
-        EXPECT_EQ(CFGetRetainCount(b), count) << value;
+        expectShared(a, b, std::to_string(value));
         EXPECT_EQ(CFNumberGetType(b), kCFNumberFloat64Type);
         double back = 0;
         EXPECT_TRUE(CFNumberGetValue(b, kCFNumberFloat64Type, &back));
         EXPECT_TRUE(back == value || (std::isnan(back) && std::isnan(value))) << value;
-        // A tree holding it leaves it as it was when the tree goes.
-        const void* values[] = {a, b};
-        CFRelease(CFArrayCreate(kCFAllocatorDefault, values, 2, &kCFTypeArrayCallBacks));
-        EXPECT_EQ(CFGetRetainCount(a), count) << value;
     }
-    // Any other value, negative zero and 32-bit numbers included, is a fresh object.
+    // 32-bit 0 and 1 too, each its own object that keeps its 32-bit type.
+    for (float value : {0.0f, 1.0f}) {
+        CFNumberRef a = CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat32Type, &value);
+        CFNumberRef b = CFNumberCreate(kCFAllocatorDefault, kCFNumberFloatType, &value);
+        expectShared(a, b, std::to_string(value) + "f");
+        EXPECT_EQ(CFNumberGetType(b), kCFNumberFloat32Type);
+        double wide = value;
+        EXPECT_NE(a, CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &wide));
+        float back = -1;
+        EXPECT_TRUE(CFNumberGetValue(b, kCFNumberFloat32Type, &back));
+        EXPECT_EQ(back, value);
+    }
+    // Any other value, negative zero of either width included, is a fresh object.
     double minusZero = -0.0, half = 0.5;
-    float one = 1;
+    float minusZero32 = -0.0f, nan32 = std::nanf(""), two32 = 2;
     for (auto [type, value] : {std::pair<CFNumberType, const void*>{kCFNumberFloat64Type, &minusZero},
                                {kCFNumberFloat64Type, &half},
-                               {kCFNumberFloat32Type, &one}}) {
+                               {kCFNumberFloat32Type, &minusZero32},
+                               {kCFNumberFloat32Type, &nan32},
+                               {kCFNumberFloat32Type, &two32}}) {
         CFNumberRef a = CFNumberCreate(kCFAllocatorDefault, type, value);
         CFNumberRef b = CFNumberCreate(kCFAllocatorDefault, type, value);
         EXPECT_NE(a, b);
@@ -179,6 +201,31 @@ TEST_F(StandIn, SomeFloatNumbersAreOneSharedObjectWhoseCountNeverMoves) {
     CFNumberGetValue(m, kCFNumberFloat64Type, &back);
     EXPECT_TRUE(std::signbit(back));
     CFRelease(m);
+}
+
+TEST_F(StandIn, ShortAsciiTextsAreOneSharedObjectWhoseCountNeverMoves) {
+    for (const char* s : {"", "Sine", "Tones", "DelayMS", "Amplitude", "DurationMS", "x y\t~!@#$%^"}) {
+        CFStringRef a = text(s);
+        CFStringRef b = CFStringCreateWithCString(kCFAllocatorDefault, s, kCFStringEncodingASCII);
+        expectShared(a, b, s);
+        // Still a whole, live text.
+        EXPECT_EQ(CFGetTypeID(b), CFStringGetTypeID());
+        EXPECT_EQ(CFStringGetLength(b), CFIndex(strlen(s)));
+        char buffer[16];
+        EXPECT_TRUE(CFStringGetCString(b, buffer, sizeof buffer, kCFStringEncodingUTF8));
+        EXPECT_STREQ(buffer, s);
+        EXPECT_EQ(CFHash(a), CFHash(b));
+    }
+    // Twelve characters, or one outside ASCII, make a text of its own.
+    for (const char* s : {longKey, "\xc3\xa9"}) {
+        CFStringRef a = text(s), b = text(s);
+        EXPECT_NE(a, b) << s;
+        EXPECT_TRUE(CFEqual(a, b)) << s;
+        EXPECT_EQ(CFHash(a), CFHash(b)) << s;
+        EXPECT_EQ(CFGetRetainCount(a), 1) << s;
+        CFRelease(a);
+        CFRelease(b);
+    }
 }
 
 TEST_F(StandIn, StringsAreUtf8WithUtf16Lengths) {
@@ -196,9 +243,11 @@ TEST_F(StandIn, StringsAreUtf8WithUtf16Lengths) {
     EXPECT_EQ(text("\xc0\x80"), nullptr);  // an overlong NUL
 }
 
-using StandInDeathTest = StandIn;
+// The stand-in alone: the platform aborts on such misuse, or worse, without
+// these messages.
+using StandInOnlyDeathTest = StandIn;
 
-TEST_F(StandInDeathTest, MisuseAbortsWithAMessage) {
+TEST_F(StandInOnlyDeathTest, MisuseAbortsWithTheStandInsOwnMessage) {
     EXPECT_DEATH(CFRelease(nullptr), "CFRelease: called with NULL");
     EXPECT_DEATH(
         {

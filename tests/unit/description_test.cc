@@ -1,8 +1,9 @@
 // The description and play in-process, through whichever CoreFoundation is
 // linked: the stand-in here, the platform's own on a Mac, where the process
 // tests against the simulated trackpad do not run. The platform shares some
-// numbers as immortal objects, so no check here leans on an absolute count
-// below the top: strayRefs compares each count with what the tree holds.
+// numbers and short texts as immortal objects, so no check here leans on an
+// absolute count below the top: strayRefs compares each count with what the
+// tree holds.
 #include <CoreFoundation/CoreFoundation.h>
 #include <gtest/gtest.h>
 
