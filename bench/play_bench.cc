@@ -24,7 +24,7 @@ BENCHMARK(describeOnly);
 void describeAndConvert(benchmark::State& state) {
     Step step{150, 25, 1, 80};
     for (auto _ : state) {
-        CFDictionaryRef made = platformDictionary(describe(step));
+        CFDictionaryRef made = createPlatformDictionary(describe(step));
         benchmark::DoNotOptimize(made);
         CFRelease(made);
     }

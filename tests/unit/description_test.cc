@@ -34,7 +34,7 @@ TEST(Description, HoldsOneToneOfFloatNumbersWhateverTheStep) {
     };
     for (auto& c : cases) {
         // The caller's reference is the only one; nothing inside is held twice.
-        CFDictionaryRef made = platformDictionary(describe(c.step));
+        CFDictionaryRef made = createPlatformDictionary(describe(c.step));
         EXPECT_EQ(treeText(made), c.expected) << c.step.hz << " Hz, " << c.step.ms << " ms";
         EXPECT_EQ(CFGetRetainCount(made), 1) << c.step.hz << " Hz";
         EXPECT_EQ(strayRefs(made), 0) << c.step.hz << " Hz";
