@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cftree.h"
@@ -86,7 +87,7 @@ TEST(Play, FiresOneActuationOnEveryMotorInOrderThenReleasesIt) {
         ~Saved() {
             createActuation = savedCreateActuation;
             actuate = savedActuate;
-            motors = savedMotors;
+            motors = std::move(savedMotors);  // a move, which cannot throw in a destructor
         }
     } saved;
     createActuation = fakeCreateActuation;
