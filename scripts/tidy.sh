@@ -93,8 +93,11 @@ run() {
 failed=""
 echo "tidy: the sources as they build here"
 run "$build/tidy-linux/files" -p "$build/tidy-linux" || failed="$failed here,"
+# libc++ keeps its throws in its headers, where bugprone-exception-escape
+# finds them behind moves and growth that cannot take them; libstdc++ keeps
+# them out of line, so the first pass sees only the throws of our own code.
 echo "tidy: the sources as a Mac builds them"
-run "$build/tidy-macos/files" -p "$build/tidy-macos" || failed="$failed macOS,"
+run "$build/tidy-macos/files" -p "$build/tidy-macos" --checks=-bugprone-exception-escape || failed="$failed macOS,"
 # The product alone with a fixed check set, whatever a .clang-tidy turns off.
 echo "tidy: src/ with clang-analyzer-*, bugprone-* and performance-*"
 run "$build/tidy-src/files" -p "$build/tidy-linux" --warnings-as-errors='*' --header-filter='/src/' \

@@ -12,7 +12,6 @@
 // For what(1) and strings(1); the tool never prints it.
 [[gnu::used]] static const char identification[] = "@(#)thrum " THRUM_VERSION;
 
-// NOLINTNEXTLINE(bugprone-exception-escape): only a vector's size limit throws, and argc stays far below it
 int main(int argc, char* argv[]) {
     loadFramework();
     devices = createList();
