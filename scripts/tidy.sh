@@ -34,7 +34,7 @@ for dir in gtest gmock benchmark; do
     ln -sfn "/usr/include/$dir" "$headers/$dir"
 done
 python3 - "$build" "$(dirname "$zig")/lib" "$headers" <<'PY'
-import json, os, subprocess, sys
+import json, os, shlex, subprocess, sys
 build, lib, headers = sys.argv[1:]
 root = os.getcwd()
 seen, linux = set(), []
@@ -56,23 +56,40 @@ missing = [s for s in sources if os.path.join(root, s) not in seen and s not in 
 if missing:
     sys.exit("tidy: not in the compile database: " + " ".join(missing))
 
+# Each source's own defines, include folders and language standard, as the
+# build gives them here, on top of Zig's macOS headers: the C++ library's go
+# before the C library's, which they wrap.
 system = ["-nostdlibinc", "-isystem", f"{lib}/libc/include/aarch64-macos.12-none",
-          "-isystem", f"{lib}/libc/include/any-macos.12-any", "-isystem", f"{lib}/libc/include/any-macos-any"]
-cxx = ["-std=c++20", "-nostdinc++", "-isystem", f"{lib}/libcxx/include", "-isystem", f"{lib}/libcxxabi/include",
-       "-D_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS", "-D_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS",
-       "-D_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS", "-D_LIBCPP_ABI_VERSION=1", "-D_LIBCPP_ABI_NAMESPACE=__1",
-       "-isystem", "cf/include", "-isystem", headers, "-Isrc", "-Isim", "-Itests", "-Itests/cli",
-       '-DTHRUM_VERSION="0"', '-DTHRUM_BINARY="thrum"', '-DSIM_DIR="sim"', '-DLIBRARY_SUFFIX=".dylib"',
-       '-DREDIRECT_LIBRARY="sim/libmtredirect.dylib"', '-DSIM_LIBRARY="sim/libmultitouch_sim.dylib"']
+          "-isystem", f"{lib}/libc/include/any-macos.12-any", "-isystem", f"{lib}/libc/include/any-macos-any",
+          "-isystem", os.path.abspath(headers)]
+libcxx = ["-nostdinc++", "-isystem", f"{lib}/libcxx/include", "-isystem", f"{lib}/libcxxabi/include",
+          "-D_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS", "-D_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS",
+          "-D_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS", "-D_LIBCPP_ABI_VERSION=1", "-D_LIBCPP_ABI_NAMESPACE=__1"]
+flags = {}
+for entry in linux:
+    words = entry.get("arguments") or shlex.split(entry["command"])
+    kept, i = [], 1
+    while i < len(words):
+        word = words[i]
+        if word in ("-I", "-isystem", "-D") and i + 1 < len(words):
+            word, i = word + words[i + 1], i + 1
+        i += 1
+        if word.startswith(("-D", "-std=")):
+            kept.append(word)
+        elif word.startswith(("-I", "-isystem")):
+            folder = word[2:] if word.startswith("-I") else word[8:]
+            if not folder.startswith("/usr/"):
+                kept += ["-isystem" if word.startswith("-isystem") else "-I", folder]
+    flags[os.path.relpath(entry["file"], root)] = kept
 mac = []
 for source in sources:
     # A Mac builds no CoreFoundation stand-in, nor its tests, nor fuzz targets.
     if source.startswith(("cf/", "fuzz/")) or source == "tests/unit/cf_test.cc":
         continue
-    # The C++ library's headers go before the C library's, which they wrap.
-    language = ["clang", "-std=c11"] if source.endswith(".c") else ["clang++", *cxx]
+    own = flags.get(source, ["-std=c11"])
+    language = ["clang"] if source.endswith(".c") else ["clang++", *libcxx]
     mac.append({"directory": root, "file": os.path.join(root, source),
-                "arguments": [language[0], "--target=arm64-apple-macos12", *language[1:], *system, "-c", source]})
+                "arguments": [*language, "--target=arm64-apple-macos12", *own, *system, "-c", source]})
 write("tidy-linux", linux, [e["file"] for e in linux if os.path.relpath(e["file"], root) in sources])
 write("tidy-macos", mac, [e["file"] for e in mac])
 write("tidy-src", [], [os.path.join(root, s) for s in sources if s.startswith("src/")])
