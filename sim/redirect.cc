@@ -180,7 +180,7 @@ extern "C" __attribute__((visibility("default"))) long long mtsimTakeFirstCreate
 #define REAL(name) name
 #else
 #define REPLACEMENT(name) name
-#define REAL(name) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
+#define REAL(name) reinterpret_cast<decltype(&(name))>(dlsym(RTLD_NEXT, #name))
 #endif
 #define CREATE extern "C" __attribute__((visibility("default")))
 

@@ -33,7 +33,8 @@ using ActuationDescription = DescriptionDictionary;
 // The description of one step's tone; reads hz and ms only.
 ActuationDescription describe(const Step& step);
 
-// A new platform dictionary holding the same tree, owned by the caller, who
-// gives it up with one CFRelease; nothing else made here outlives it. Ends the
-// process with "out of memory" when the platform cannot make a part of it.
-CFDictionaryRef platformDictionary(const DescriptionDictionary& dictionary);
+// A new platform dictionary holding the same tree, owned by the caller (the
+// Create rule), who gives it up with one CFRelease; nothing else made here
+// outlives it. Ends the process with "out of memory" when the platform cannot
+// make a part of it.
+CFDictionaryRef createPlatformDictionary(const DescriptionDictionary& dictionary);

@@ -8,6 +8,8 @@
 extern void* framework;
 
 // The EntryPoints, in resolution order. Never null once loadFramework returns.
+// createList, createActuator and createActuation hand the caller one reference
+// to what they return, as the Create in their framework names says.
 extern CFArrayRef (*createList)();
 extern int32_t (*getID)(const void* device, uint64_t* id);
 extern CFTypeRef (*createActuator)(uint64_t id);

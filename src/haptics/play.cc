@@ -6,7 +6,7 @@
 #include "haptics/motors.h"
 
 void play(const Step& step, float strength) {
-    CFDictionaryRef description = platformDictionary(describe(step));
+    CFDictionaryRef description = createPlatformDictionary(describe(step));
     CFTypeRef actuation = createActuation(description, 0);
     // Before the check, as fail never returns: released on both outcomes.
     CFRelease(description);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cftree.h"
@@ -35,7 +36,7 @@ TEST(Description, HoldsOneToneOfFloatNumbersWhateverTheStep) {
     };
     for (auto& c : cases) {
         // The caller's reference is the only one; nothing inside is held twice.
-        CFDictionaryRef made = platformDictionary(describe(c.step));
+        CFDictionaryRef made = createPlatformDictionary(describe(c.step));
         EXPECT_EQ(treeText(made), c.expected) << c.step.hz << " Hz, " << c.step.ms << " ms";
         EXPECT_EQ(CFGetRetainCount(made), 1) << c.step.hz << " Hz";
         EXPECT_EQ(strayRefs(made), 0) << c.step.hz << " Hz";
@@ -87,7 +88,7 @@ TEST(Play, FiresOneActuationOnEveryMotorInOrderThenReleasesIt) {
         ~Saved() {
             createActuation = savedCreateActuation;
             actuate = savedActuate;
-            motors = savedMotors;
+            motors = std::move(savedMotors);  // a move, which cannot throw in a destructor
         }
     } saved;
     createActuation = fakeCreateActuation;

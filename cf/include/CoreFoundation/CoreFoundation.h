@@ -9,6 +9,48 @@
 extern "C" {
 #endif
 
+/* The ownership annotations that the static analyzer reads, as the platform
+   defines them: attributes where the compiler knows them, nothing elsewhere. */
+#ifdef __has_feature
+#define THRUM_CF_HAS_FEATURE(feature) __has_feature(feature)
+#else
+#define THRUM_CF_HAS_FEATURE(feature) 0
+#endif
+
+#ifndef CF_RETURNS_RETAINED
+#if THRUM_CF_HAS_FEATURE(attribute_cf_returns_retained)
+#define CF_RETURNS_RETAINED __attribute__((cf_returns_retained))
+#else
+#define CF_RETURNS_RETAINED
+#endif
+#endif
+
+#ifndef CF_RETURNS_NOT_RETAINED
+#if THRUM_CF_HAS_FEATURE(attribute_cf_returns_not_retained)
+#define CF_RETURNS_NOT_RETAINED __attribute__((cf_returns_not_retained))
+#else
+#define CF_RETURNS_NOT_RETAINED
+#endif
+#endif
+
+#ifndef CF_CONSUMED
+#if THRUM_CF_HAS_FEATURE(attribute_cf_consumed)
+#define CF_CONSUMED __attribute__((cf_consumed))
+#else
+#define CF_CONSUMED
+#endif
+#endif
+
+#ifndef CF_RELEASES_ARGUMENT
+#if THRUM_CF_HAS_FEATURE(attribute_cf_consumed)
+#define CF_RELEASES_ARGUMENT __attribute__((cf_consumed))
+#else
+#define CF_RELEASES_ARGUMENT
+#endif
+#endif
+
+#undef THRUM_CF_HAS_FEATURE
+
 typedef unsigned char Boolean;
 typedef uint8_t UInt8;
 typedef uint32_t UInt32;
@@ -18,11 +60,13 @@ typedef unsigned long CFOptionFlags;
 typedef unsigned long CFHashCode;
 
 typedef const void *CFTypeRef;
+/* The platform's own names, reserved as they are: NOLINTBEGIN(bugprone-reserved-identifier) */
 typedef const struct __CFAllocator *CFAllocatorRef;
 typedef const struct __CFString *CFStringRef;
 typedef const struct __CFNumber *CFNumberRef;
 typedef const struct __CFArray *CFArrayRef;
 typedef const struct __CFDictionary *CFDictionaryRef;
+/* NOLINTEND(bugprone-reserved-identifier) */
 
 /* An enumeration with a fixed underlying type, its own type in C++; C sees
    the underlying type and the constants. */
