@@ -11,7 +11,7 @@ namespace {
 TEST(StrayRefs, ShowAContainerHeldOutsideTheTreeOrLetGoUnderIt) {
     // The tool's own description: short keys and texts and the numbers 0 and
     // 1 are shared there, and counted nowhere.
-    CFDictionaryRef description = platformDictionary(describe({150, 25, 1, 80}));
+    CFDictionaryRef description = createPlatformDictionary(describe({150, 25, 1, 80}));
     CFStringRef key = CFStringCreateWithCString(kCFAllocatorDefault, "Tones", kCFStringEncodingUTF8);
     CFTypeRef tones = CFDictionaryGetValue(description, key);
     CFRelease(key);
