@@ -17,9 +17,7 @@
 #include <cstring>
 #include <string>
 
-#ifdef __APPLE__
 #include "macho.h"
-#endif
 
 namespace {
 
@@ -74,20 +72,15 @@ void writeCoverageCounts() {
 // (mtsimTakeFirstCreate). Calls from outside the program's own code, the
 // simulation's among them, pass untouched.
 
-struct CodeRange {
-    uintptr_t first = 0, end = 0;
-};
-
 #ifdef __APPLE__
 // The program's code is its __TEXT segment, mapped from its header on.
-CodeRange programCode() {
-    AddressRange text = mappedText(_NSGetMachExecuteHeader());
-    return {text.first, text.end};
+AddressRange programCode() {
+    return mappedText(_NSGetMachExecuteHeader());
 }
 #else
 int programSegments(dl_phdr_info* info, size_t, void* found) {
     // The first object the loader reports is the program.
-    auto* code = static_cast<CodeRange*>(found);
+    auto* code = static_cast<AddressRange*>(found);
     for (int i = 0; i < info->dlpi_phnum; ++i) {
         const ElfW(Phdr)& segment = info->dlpi_phdr[i];
         if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_X))
@@ -100,15 +93,15 @@ int programSegments(dl_phdr_info* info, size_t, void* found) {
     return 1;
 }
 
-CodeRange programCode() {
-    CodeRange code;
+AddressRange programCode() {
+    AddressRange code;
     dl_iterate_phdr(programSegments, &code);
     return code;
 }
 #endif
 
 bool fromProgram(const void* caller) {
-    static const CodeRange code = programCode();
+    static const AddressRange code = programCode();
     auto at = reinterpret_cast<uintptr_t>(caller);
     return at >= code.first && at < code.end;
 }
@@ -120,13 +113,8 @@ long nullCreate() {
     if (!setting)
         return 0;
     long call = 0;
-    for (const char* c = setting; *c; ++c) {
-        if (*c < '0' || *c > '9' || call > 100000000)
-            call = -1;
-        if (call < 0)
-            break;
-        call = call * 10 + (*c - '0');
-    }
+    for (const char* c = setting; *c && call >= 0; ++c)
+        call = *c < '0' || *c > '9' || call > 100000000 ? -1 : call * 10 + (*c - '0');
     if (call <= 0) {
         std::string message = std::string("mtredirect: cannot use MTSIM_CF_NULL=\"") + setting + "\"\n";
         if (write(STDERR_FILENO, message.data(), message.size()) < 0) {

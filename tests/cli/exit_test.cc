@@ -12,15 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "sanitizer.h"
 #include "tool.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define THRUM_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define THRUM_ASAN 1
-#endif
-#endif
 
 TEST(Fail, ExitStatusIsOneEvenWhenStandardErrorCannotBeWritten) {
     Options closed;

@@ -8,13 +8,7 @@
 #include <limits>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define THRUM_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define THRUM_ASAN 1
-#endif
-#endif
+#include "sanitizer.h"
 
 #ifdef THRUM_ASAN
 // The sanitizer's allocator would stop the process at a request it cannot

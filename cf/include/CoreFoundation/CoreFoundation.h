@@ -85,10 +85,25 @@ THRUM_CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings){
 };
 
 THRUM_CF_ENUM(CFIndex, CFNumberType){
-    kCFNumberSInt8Type = 1,   kCFNumberSInt16Type = 2,   kCFNumberSInt32Type = 3,     kCFNumberSInt64Type = 4,
-    kCFNumberFloat32Type = 5, kCFNumberFloat64Type = 6,  kCFNumberCharType = 7,       kCFNumberShortType = 8,
-    kCFNumberIntType = 9,     kCFNumberLongType = 10,    kCFNumberLongLongType = 11,  kCFNumberFloatType = 12,
-    kCFNumberDoubleType = 13, kCFNumberCFIndexType = 14, kCFNumberNSIntegerType = 15, kCFNumberCGFloatType = 16,
+    /* Of a fixed width */
+    kCFNumberSInt8Type = 1,
+    kCFNumberSInt16Type = 2,
+    kCFNumberSInt32Type = 3,
+    kCFNumberSInt64Type = 4,
+    kCFNumberFloat32Type = 5,
+    kCFNumberFloat64Type = 6,
+    /* The C language's own */
+    kCFNumberCharType = 7,
+    kCFNumberShortType = 8,
+    kCFNumberIntType = 9,
+    kCFNumberLongType = 10,
+    kCFNumberLongLongType = 11,
+    kCFNumberFloatType = 12,
+    kCFNumberDoubleType = 13,
+    /* Of the platform's own widths */
+    kCFNumberCFIndexType = 14,
+    kCFNumberNSIntegerType = 15,
+    kCFNumberCGFloatType = 16,
     kCFNumberMaxType = 16,
 };
 
