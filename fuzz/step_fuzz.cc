@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::optional<Step> expected = reference(data, size);
     check(step.has_value() == expected.has_value(), "accepted differently from the reference");
-    if (step) {
+    if (step && expected) {
         // Bit for bit, so that negative zero is told from zero.
         bool same = std::bit_cast<uint64_t>(step->hz) == std::bit_cast<uint64_t>(expected->hz) &&
                     std::bit_cast<uint64_t>(step->ms) == std::bit_cast<uint64_t>(expected->ms) &&

@@ -5,7 +5,8 @@
 # there (against Zig's macOS headers, see scripts/zig.sh), so that the Mac
 # branches are read too; last, the analyzer, bug and cost checks over src/ alone,
 # whatever the .clang-tidy files say. Any finding fails the run. Runs on x86-64
-# Linux with Debian's clang-tidy 14, which it installs when it is missing.
+# Linux with clang-tidy 19 (Debian 12's security archive, Debian 13 and Ubuntu
+# 24.04 all carry it), which it installs when it is missing.
 #
 #   scripts/tidy.sh [build-dir]      default build-tidy
 set -eu
@@ -17,7 +18,7 @@ if [ "$(uname -s)" != Linux ] || [ "$(uname -m)" != x86_64 ]; then
     exit 1
 fi
 scripts/setup.sh
-scripts/install-missing.sh clang-tidy-14:clang-tidy-14
+scripts/install-missing.sh clang-tidy-19:clang-tidy-19
 zig=$(scripts/zig.sh)
 
 # A compile database is all clang-tidy needs: configuring writes it, and the
@@ -102,7 +103,7 @@ run() {
     files=$1
     shift
     status=0
-    xargs -d "\n" -P "$(nproc)" -n 1 clang-tidy-14 --quiet "$@" <"$files" >"$files.out" 2>&1 || status=1
+    xargs -d "\n" -P "$(nproc)" -n 1 clang-tidy-19 --quiet "$@" <"$files" >"$files.out" 2>&1 || status=1
     grep -v -E '^[0-9]+ (warning|error)s?( and [0-9]+ errors?)? (generated|treated as errors?)\.?$' "$files.out" || true
     return $status
 }

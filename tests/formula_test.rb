@@ -17,7 +17,7 @@ SOURCE = File.expand_path("..", File.dirname(FORMULA))
 class Formula
   include Minitest::Assertions
   attr_accessor :assertions
-  attr_reader :prefix
+  attr_reader :prefix, :said
 
   class << self
     attr_reader :facts, :test_block
@@ -46,6 +46,11 @@ class Formula
     @prefix = Pathname(prefix)
     @log = log
     @assertions = 0
+  end
+
+  # Homebrew's heading in the log; kept to see what the test block says.
+  def ohai(title)
+    (@said ||= []) << title
   end
 
   def bin
@@ -116,9 +121,11 @@ class FormulaTest < Minitest::Test
     assert_equal ["", "no MTDeviceCreateList\n", 1], [out, err, status.exitstatus]
   end
 
-  def test_the_test_block_passes_a_mac_with_or_without_a_trackpad
+  def test_the_test_block_passes_a_mac_with_or_without_a_trackpad_and_says_which
     formula.run_test("LD_PRELOAD" => REDIRECT)
     formula.run_test("LD_PRELOAD" => REDIRECT, "MTSIM_DEVICES" => "noopen")
+    assert_equal ["thrum --check: status 0, nothing on standard error",
+                  'thrum --check: status 1, "no trackpad with a haptic motor"'], formula.said.last(2)
   end
 
   def test_the_test_block_fails_a_tool_that_cannot_reach_the_framework

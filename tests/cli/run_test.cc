@@ -138,9 +138,8 @@ TEST(Schedule, WaitsOfZeroPlayBackToBack) {
 TEST(Schedule, KeepsToDeadlinesFromTheStart) {
     // Each step starts at the waits before it; the tones (250 ms) take no
     // part, and neither does the order of the waits.
-    expectInTime({"1", "150:250:1:300", "150:250:1:0", "150:250:1:200", "150:250:1:0"}, {}, [](const Outcome& run) {
-        return expectSteps(run, {0, 0.3, 0.3, 0.5});
-    });
+    expectInTime({"1", "150:250:1:300", "150:250:1:0", "150:250:1:200", "150:250:1:0"}, {},
+                 [](const Outcome& run) { return expectSteps(run, {0, 0.3, 0.3, 0.5}); });
 }
 
 TEST(Schedule, CatchesUpAfterALateStepWithoutShiftingTheRest) {

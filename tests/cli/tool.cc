@@ -132,9 +132,11 @@ void reap(pid_t pid, const Options& options, Clock::time_point start, Outcome& r
         if (done == 0)
             kill(pid, SIGKILL);
     }
-    while (done <= 0)
-        if ((done = wait4(pid, &status, 0, &usage)) < 0 && errno != EINTR)
+    while (done <= 0) {
+        done = wait4(pid, &status, 0, &usage);
+        if (done < 0 && errno != EINTR)
             throw std::runtime_error("wait4");
+    }
     auto seconds = [](timeval t) { return t.tv_sec + t.tv_usec / 1e6; };
     run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

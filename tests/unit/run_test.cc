@@ -21,8 +21,8 @@ TEST(Strength, ReadsTheCLibrarySyntaxAndClampsToTheUnitRange) {
         ASSERT_TRUE(value) << text;
         EXPECT_EQ(bits(*value), bits(0.0f)) << text << " must clamp to positive zero";
     }
-    EXPECT_EQ(bits(*parseStrength("-0")), bits(-0.0f));
-    EXPECT_EQ(bits(*parseStrength("0.8")), bits(0.8f));
+    EXPECT_EQ(bits(parseStrength("-0").value()), bits(-0.0f));
+    EXPECT_EQ(bits(parseStrength("0.8").value()), bits(0.8f));
 }
 
 TEST(Strength, RejectsAnythingButOneWholeFiniteNumber) {

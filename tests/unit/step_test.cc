@@ -114,7 +114,7 @@ TEST(StepCaps, LevelAndWaitAreCutDownNeverRejected) {
 }
 
 TEST(StepCaps, LevelIsNarrowedFrom64Bits) {
-    EXPECT_EQ(parseStep("150:20:0.1:100")->level, 0.1f);
+    EXPECT_EQ(parseStep("150:20:0.1:100").value().level, 0.1f);
     EXPECT_EQ(show("150:20:0.99999999999:100"), "150 20 1 100");
     EXPECT_EQ(show("150:20:1e-50:0"), "150 20 0 0");
 
@@ -123,7 +123,7 @@ TEST(StepCaps, LevelIsNarrowedFrom64Bits) {
     // straight to 32 bits it would round up instead.
     const char* text = "0.50000002980232238769531250001";
     ASSERT_NE(strtof(text, nullptr), 0.5f);
-    EXPECT_EQ(parseStep(std::string("150:20:") + text + ":0")->level, 0.5f);
+    EXPECT_EQ(parseStep(std::string("150:20:") + text + ":0").value().level, 0.5f);
 }
 
 TEST(StepUnicode, JoinersAfterAColonKeepItInsideAPiece) {
