@@ -233,6 +233,9 @@ class IssueForm(unittest.TestCase):
             self.assertTrue(item["attributes"].get("label" if item["type"] != "markdown" else "value"))
         self.assertEqual({k: v.get("validations", {}).get("required", False) for k, v in fields.items()},
                          {"report": True, "trackpad": False, "felt": False})
+        # The README sends people to this form by its file name.
+        with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as readme:
+            self.assertTrue("template=mac-report.yml" in readme.read(), "README.md does not link the form")
 
 
 if __name__ == "__main__":
