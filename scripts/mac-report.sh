@@ -292,9 +292,12 @@ else
                     continue
                 fi
                 printf '%s: thrum %s\n' "$title" "$args" >&2
-                # The steps are separate words, as the README shows them.
+                # The steps are separate words, as the README shows them,
+                # and nothing in them is a file name pattern.
+                set -f
                 # shellcheck disable=SC2086
                 result=$(simulated $((should / 1000 + 10)) "$thrum" $args)
+                set +f
                 status=${result% *}
                 took=${result#* }
                 [ "$status" = timeout ] && status="stopped after $took ms"
