@@ -347,7 +347,7 @@ else
     "0 "*)
         note "The schedule benchmark (\`bench/schedule.py\`, $rounds × 1000 steps of 5 ms) on the simulated" \
             "trackpad, started normally: the tool's wake lateness beside a loop that only sleeps, and its work a step."
-        sed 's/^### .*//' "$scratch/bench.md" >>"$report"
+        sed '/^### /d' "$scratch/bench.md" >>"$report"
         ;;
     *) note "- **The benchmark ended with status ${result% *}**: $(cell "$(tail -n 1 "$scratch/err")")" ;;
     esac
