@@ -3,10 +3,10 @@
 # checks the result: a Mach-O arm64 executable that links CoreFoundation and not
 # the multitouch framework. The simulated trackpad is built too and checked: a
 # redirect that interposes dlopen and a simulation over the platform's
-# CoreFoundation. The compiler is Zig's bundled clang with macOS C library
-# headers, fetched once with npm into a cache outside the repository; the build
-# logic lives in cmake/macos-cross.cmake. The first build also compiles libc++
-# for the target, which takes a minute or more.
+# CoreFoundation; so is the Mac report's probe (probe/). The compiler is Zig's
+# bundled clang with macOS C library headers, fetched once with npm into a cache
+# outside the repository; the build logic lives in cmake/macos-cross.cmake. The
+# first build also compiles libc++ for the target, which takes a minute or more.
 #
 #   scripts/macos-build.sh [build-dir]      default build-macos
 set -eu
@@ -27,7 +27,7 @@ export ZIG_GLOBAL_CACHE_DIR="$cache/zig-cache"
 
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE=cmake/macos-cross.cmake -DZIG="$zig" \
-    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTHRUM_WERROR=ON -DTHRUM_SIM=ON >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTHRUM_WERROR=ON -DTHRUM_SIM=ON -DTHRUM_PROBE=ON >/dev/null
 cmake --build "$build" -j2
 python3 scripts/macho-check.py "$build/thrum"
 python3 scripts/macho-sim-check.py "$build/sim/libmtredirect.dylib" "$build/sim/libmultitouch_sim.dylib"
@@ -50,10 +50,9 @@ done
 for source in tests/cli/*.cc; do
     compile c++ -std=c++20 -Itests/cli -Itests -Isim -isystem cf/include -isystem "$headers" -DTHRUM_BINARY='"thrum"' \
         -DSIM_DIR='"sim"' -DLIBRARY_SUFFIX='".dylib"' -DREDIRECT_LIBRARY='"sim/libmtredirect.dylib"' \
-        -DSCENARIO_BINARY='"sim_scenario"' -DFRAMEWORK_REPORT='"framework_report"' "$source"
+        -DSCENARIO_BINARY='"sim_scenario"' -DPROBE_BINARY='"mac_probe"' "$source"
 done
 compile c++ -std=c++20 bench/reference_loop.cc
 compile c++ -std=c++20 bench/peak_rss.cc
 compile cc -std=c11 bench/background.c
-compile cc -std=c11 scripts/framework-report.c
-echo "macos-build: the unit and process tests, the schedule benchmark's programs and the framework report compile for macOS"
+echo "macos-build: the unit and process tests and the schedule benchmark's programs compile for macOS"

@@ -1,10 +1,8 @@
 #!/bin/sh
 # A one-screen report of the machine a CI run is on, for whoever reads the run
 # afterwards and cannot repeat it: the system, the processor, the runner image,
-# the compiler and Homebrew, and whether the multitouch framework has the six
-# functions the tool looks up (scripts/framework-report.c, compiled here, never
-# part of the tool). It always ends with status 0: a missing function is for
-# the tool's own check to fail on, after this report is out.
+# the compiler, Homebrew and Python. The framework and its devices are the Mac
+# report's (scripts/mac-report.sh). It always ends with status 0.
 #
 #   scripts/platform-report.sh [FILE]      also writes the report to FILE and,
 #                                          in a GitHub job, to its summary
@@ -45,12 +43,6 @@ report() {
         echo "Homebrew:   $(first brew --version), $trust"
     fi
     echo "Python:     $(first python3 --version)"
-    if cc -std=c11 -Wall -Wextra -o "$scratch/framework-report" scripts/framework-report.c >"$scratch/cc" 2>&1; then
-        "$scratch/framework-report" 2>&1 || true
-    else
-        echo "framework:  the report's program did not compile:"
-        head -n 5 "$scratch/cc"
-    fi
 }
 
 report >"$scratch/report"

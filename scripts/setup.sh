@@ -27,7 +27,7 @@ Linux)
         updated=yes
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
     }
-    ensure cmake ninja-build g++ make python3 libgtest-dev libgmock-dev libbenchmark-dev clang unicode-data locales
+    ensure cmake ninja-build g++ make python3 python3-yaml libgtest-dev libgmock-dev libbenchmark-dev clang unicode-data locales
     # The fuzzer runtime belongs to the clang that is installed, whichever
     # version the system calls clang; it comes in that version's package.
     scratch=$(mktemp -d)
