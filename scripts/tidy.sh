@@ -1,12 +1,12 @@
 #!/bin/sh
 # The static checks: clang-tidy with the root .clang-tidy (and a folder's own,
 # where it has one) over every C and C++ source of src/, sim/, cf/, tests/,
-# bench/ and fuzz/ as they build here, then over what a Mac builds as it builds
-# there (against Zig's macOS headers, see scripts/zig.sh), so that the Mac
-# branches are read too; last, the analyzer, bug and cost checks over src/ alone,
-# whatever the .clang-tidy files say. Any finding fails the run. Runs on x86-64
-# Linux with clang-tidy 19 (Debian 12's security archive, Debian 13 and Ubuntu
-# 24.04 all carry it), which it installs when it is missing.
+# bench/, fuzz/ and probe/ as they build here, then over what a Mac builds as
+# it builds there (against Zig's macOS headers, see scripts/zig.sh), so that
+# the Mac branches are read too; last, the analyzer, bug and cost checks over
+# src/ alone, whatever the .clang-tidy files say. Any finding fails the run.
+# Runs on x86-64 Linux with clang-tidy 19 (Debian 12's security archive, Debian
+# 13 and Ubuntu 24.04 all carry it), which it installs when it is missing.
 #
 #   scripts/tidy.sh [build-dir]      default build-tidy
 set -eu
@@ -49,7 +49,7 @@ def write(folder, entries, files):
         json.dump(entries, open(os.path.join(build, folder, "compile_commands.json"), "w"), indent=1)
     open(os.path.join(build, folder, "files"), "w").write("".join(f + "\n" for f in files))
 
-sources = subprocess.run(["git", "ls-files", "--", *(f"{d}/*.{x}" for d in ("src", "sim", "cf", "tests", "bench", "fuzz")
+sources = subprocess.run(["git", "ls-files", "--", *(f"{d}/*.{x}" for d in ("src", "sim", "cf", "tests", "bench", "fuzz", "probe")
                                                       for x in ("c", "cc"))],
                          check=True, capture_output=True, text=True).stdout.split()
 macOnly = {"bench/background.c"}
