@@ -173,21 +173,22 @@ Object* makeShared(Kind kind) {
     return o;
 }
 
-// The platform hands out one shared, immortal number for each of these 64-bit
-// values (every NaN is the same one) and for 32-bit 0 and 1, so no caller may
-// count on a fresh object or on a count of its own. Negative zero keeps its
-// sign and is not shared.
+// The platform hands out one shared, immortal number for each of 0 and 1 of
+// either width, and one NaN and one of each infinity whatever the width (the
+// 64-bit ones), so no caller may count on a fresh object or on a count of its
+// own. Negative zero keeps its sign and is not shared.
 Object* sharedNumber(CFNumberType type, double value) {
     const double inf = std::numeric_limits<double>::infinity();
     int slot = value == 0 && !std::signbit(value) ? 0
                : value == 1                       ? 1
-               : type == kCFNumberFloat32Type     ? -1
                : std::isnan(value)                ? 2
                : value == inf                     ? 3
                : value == -inf                    ? 4
                                                   : -1;
     if (slot < 0)
         return nullptr;
+    if (slot >= 2)
+        type = kCFNumberFloat64Type;
     static Object* numbers[2][5];
     Object*& shared = numbers[type == kCFNumberFloat32Type][slot];
     if (!shared) {

@@ -50,7 +50,8 @@ done
 for source in tests/cli/*.cc; do
     compile c++ -std=c++20 -Itests/cli -Itests -Isim -isystem cf/include -isystem "$headers" -DTHRUM_BINARY='"thrum"' \
         -DSIM_DIR='"sim"' -DLIBRARY_SUFFIX='".dylib"' -DREDIRECT_LIBRARY='"sim/libmtredirect.dylib"' \
-        -DSCENARIO_BINARY='"sim_scenario"' -DPROBE_BINARY='"mac_probe"' "$source"
+        -DSCENARIO_BINARY='"sim_scenario"' -DPROBE_BINARY='"mac_probe"' -DREDIRECT_PROBE='"redirect_probe"' \
+        "$source"
 done
 compile c++ -std=c++20 bench/reference_loop.cc
 compile c++ -std=c++20 bench/peak_rss.cc

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "macho.h"
 
@@ -41,36 +42,9 @@ std::string defaultSimulation() {
     return path + simulationFile;
 }
 
-void* simulation;
-
-void* openRedirected(const char* file, int mode, void* (*open)(const char*, int)) {
-    if (!file || strcmp(file, frameworkPath) != 0)
-        return open(file, mode);
-    const char* library = getenv("MTSIM_LIBRARY");
-    simulation = open(library && *library ? library : defaultSimulation().c_str(), mode);
-    return simulation;
-}
-
-// The tool ends a failure with _exit, which runs no exit handlers: the
-// simulation is told first, so that it can check what it still holds.
-void tellSimulationTheProcessEnds() {
-    if (simulation)
-        if (auto ends = reinterpret_cast<void (*)()>(dlsym(simulation, "mtsimProcessEnds")))
-            ends();
-}
-
-// A coverage build of the tool exports gcov's dump, which its exit handler
-// would have run; _exit runs none, so the counts are written here.
-void writeCoverageCounts() {
-    if (auto dump = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "__gcov_dump")))
-        dump();
-}
-
-// The tool's CoreFoundation create calls pass through here: a test can have
-// one of them give null, as a lack of memory would (MTSIM_CF_NULL=N, the N-th
-// from 1), and the simulation learns when the tool began to describe each step
-// (mtsimTakeFirstCreate). Calls from outside the program's own code, the
-// simulation's among them, pass untouched.
+// Whose call this is: the redirect acts on the program's own calls alone. On a
+// Mac the loader hands it the calls of every image, system libraries among
+// them (the C library's exit ends in _exit there); those pass untouched.
 
 #ifdef __APPLE__
 // The program's code is its __TEXT segment, mapped from its header on.
@@ -106,6 +80,48 @@ bool fromProgram(const void* caller) {
     return at >= code.first && at < code.end;
 }
 
+void* simulation;
+
+// The program's dlopen of the framework's path opens the simulation instead.
+bool redirected(const void* caller, const char* file) {
+    return file && strcmp(file, frameworkPath) == 0 && fromProgram(caller);
+}
+
+void* openSimulation(int mode, void* (*open)(const char*, int)) {
+    const char* library = getenv("MTSIM_LIBRARY");
+    simulation = open(library && *library ? library : defaultSimulation().c_str(), mode);
+    return simulation;
+}
+
+// The tool ends a failure with _exit, which runs no exit handlers: the
+// simulation is told first, so that it can check what it still holds, and the
+// counts of a coverage build, which its exit handler would have written, are
+// written here (such a tool exports gcov's dump). Only the program's own call
+// does this: any other comes at the end of a normal exit, or from a library.
+void endingProcess(const void* caller) {
+    if (!fromProgram(caller))
+        return;
+    if (simulation)
+        if (auto ends = reinterpret_cast<void (*)()>(dlsym(simulation, "mtsimProcessEnds")))
+            ends();
+    if (auto dump = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "__gcov_dump")))
+        dump();
+}
+
+// The tool's CoreFoundation create calls pass through here: a test can have
+// one of them give null, as a lack of memory would (MTSIM_CF_NULL=N, the N-th
+// from 1), and the simulation learns when the tool began to describe each step
+// (mtsimTakeFirstCreate). Calls from outside the program's own code, the
+// simulation's among them, pass untouched.
+
+// Stops the process with one line that says why.
+[[noreturn]] void stop(const std::string& why) {
+    std::string line = "mtredirect: " + why + "\n";
+    if (write(STDERR_FILENO, line.data(), line.size()) < 0) {
+    }
+    abort();
+}
+
 // MTSIM_CF_NULL, or 0 for none. A setting that cannot be read stops the
 // process, as the simulation's own do.
 long nullCreate() {
@@ -115,12 +131,8 @@ long nullCreate() {
     long call = 0;
     for (const char* c = setting; *c && call >= 0; ++c)
         call = *c < '0' || *c > '9' || call > 100000000 ? -1 : call * 10 + (*c - '0');
-    if (call <= 0) {
-        std::string message = std::string("mtredirect: cannot use MTSIM_CF_NULL=\"") + setting + "\"\n";
-        if (write(STDERR_FILENO, message.data(), message.size()) < 0) {
-        }
-        abort();
-    }
+    if (call <= 0)
+        stop(std::string("cannot use MTSIM_CF_NULL=\"") + setting + "\"");
     return call;
 }
 
@@ -149,6 +161,43 @@ bool refused(const void* caller) {
     return ++creates == nullCall;
 }
 
+#ifndef __APPLE__
+// The loaded libraries' names. The program's is empty, and what it has the
+// global scope has, which RTLD_NEXT searched.
+int collectName(dl_phdr_info* info, size_t, void* names) {
+    if (info->dlpi_name && *info->dlpi_name)
+        static_cast<std::vector<std::string>*>(names)->emplace_back(info->dlpi_name);
+    return 0;
+}
+
+// The platform's function of that name, `own` being the replacement: the next
+// definition in the global scope, or else one in a library that a program
+// linking no CoreFoundation opened with its own (RTLD_LOCAL), as the
+// simulation is. Where there is none the process stops with a line that says
+// so: a replacement may not call null.
+void* platformFunction(const char* name, const void* own) {
+    if (void* next = dlsym(RTLD_NEXT, name))
+        return next;
+    std::vector<std::string> names;
+    dl_iterate_phdr(collectName, &names);
+    void* found = nullptr;
+    for (size_t i = 0; i < names.size() && !found; ++i) {
+        // Opened by name again, never loaded anew: its own scope to search,
+        // the library and what it needs, the redirect's own definition aside.
+        void* object = dlopen(names[i].c_str(), RTLD_LAZY | RTLD_NOLOAD);
+        if (!object)
+            continue;
+        void* function = dlsym(object, name);
+        if (function != own)
+            found = function;
+        dlclose(object);
+    }
+    if (!found)
+        stop(std::string("no ") + name + " in any loaded library");
+    return found;
+}
+#endif
+
 }  // namespace
 
 // For the simulation: the instant of the tool's first create call since the
@@ -161,14 +210,15 @@ extern "C" __attribute__((visibility("default"))) long long mtsimTakeFirstCreate
 
 // On a Mac each replacement has a name of its own and calls the platform's
 // function, which the section at the end binds in its place; elsewhere it
-// takes the function's own name and passes on to the next definition. Each
+// takes the function's own name and passes on to the platform's, found by
+// platformFunction. Each
 // asks refused first, before it finds that function on its first call.
 #ifdef __APPLE__
 #define REPLACEMENT(name) redirected##name
 #define REAL(name) name
 #else
 #define REPLACEMENT(name) name
-#define REAL(name) reinterpret_cast<decltype(&(name))>(dlsym(RTLD_NEXT, #name))
+#define REAL(name) reinterpret_cast<decltype(&(name))>(platformFunction(#name, reinterpret_cast<const void*>(&(name))))
 #endif
 #define CREATE extern "C" __attribute__((visibility("default")))
 
@@ -205,12 +255,15 @@ CREATE CFDictionaryRef REPLACEMENT(CFDictionaryCreate)(CFAllocatorRef allocator,
 // section when the library is inserted (DYLD_INSERT_LIBRARIES); the calls made
 // here still reach the loader's own.
 extern "C" void* redirectedDlopen(const char* file, int mode) {
-    return openRedirected(file, mode, dlopen);
+    if (redirected(__builtin_return_address(0), file))
+        return openSimulation(mode, dlopen);
+    // As a jump: dyld takes the caller's image, for @rpath and @loader_path,
+    // from the return address, which stays the caller's.
+    [[clang::musttail]] return dlopen(file, mode);
 }
 
 extern "C" __attribute__((noreturn)) void redirectedExit(int status) {
-    tellSimulationTheProcessEnds();
-    writeCoverageCounts();
+    endingProcess(__builtin_return_address(0));
     _exit(status);
 }
 
@@ -232,13 +285,14 @@ __attribute__((used, section("__DATA,__interpose"))) Interposition interposition
 // Preloaded (LD_PRELOAD), this definition comes before the C library's.
 extern "C" __attribute__((visibility("default"))) void* dlopen(const char* file, int mode) noexcept {
     static auto next = reinterpret_cast<void* (*)(const char*, int)>(dlsym(RTLD_NEXT, "dlopen"));
-    return openRedirected(file, mode, next);
+    if (redirected(__builtin_return_address(0), file))
+        return openSimulation(mode, next);
+    return next(file, mode);
 }
 
 extern "C" __attribute__((visibility("default"), noreturn)) void _exit(int status) {
     static auto next = reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "_exit"));
-    tellSimulationTheProcessEnds();
-    writeCoverageCounts();
+    endingProcess(__builtin_return_address(0));
     next(status);
     __builtin_unreachable();
 }
