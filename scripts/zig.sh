@@ -13,6 +13,6 @@ zig=$cache/zig/node_modules/$package/zig
 
 if [ ! -x "$zig" ] || [ "$("$zig" version)" != "$version" ]; then
     scripts/install-missing.sh npm:npm >&2
-    npm install --silent --no-audit --no-fund --prefix "$cache/zig" "$package@$version" >&2
+    npm install --loglevel=error --no-audit --no-fund --prefix "$cache/zig" "$package@$version" >&2
 fi
 echo "$zig"
