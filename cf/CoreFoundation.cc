@@ -429,9 +429,11 @@ Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePt
         *static_cast<int64_t*>(valuePtr) = asInteger;
         return !real || double(asInteger) == asDouble;
     case kCFNumberFloat32Type: {
+        // The platform's check of a lossless read compares the value with
+        // itself, so a NaN read this way is written but reported as lost.
         float f = float(asDouble);
         *static_cast<float*>(valuePtr) = f;
-        return double(f) == asDouble || std::isnan(asDouble);
+        return double(f) == asDouble;
     }
     default:
         *static_cast<double*>(valuePtr) = asDouble;
