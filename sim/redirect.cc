@@ -258,8 +258,14 @@ extern "C" void* redirectedDlopen(const char* file, int mode) {
     if (redirected(__builtin_return_address(0), file))
         return openSimulation(mode, dlopen);
     // As a jump: dyld takes the caller's image, for @rpath and @loader_path,
-    // from the return address, which stays the caller's.
+    // from the return address, which stays the caller's. An older clang
+    // without the attribute would warn (an error under -Werror); there an
+    // optimised build still makes the jump, as a sibling call.
+#if __has_cpp_attribute(clang::musttail)
     [[clang::musttail]] return dlopen(file, mode);
+#else
+    return dlopen(file, mode);
+#endif
 }
 
 extern "C" __attribute__((noreturn)) void redirectedExit(int status) {
