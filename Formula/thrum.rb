@@ -1,11 +1,11 @@
 # This repository is its own Homebrew tap. Until a release is tagged, install
-# the main branch (OWNER is the GitHub account that hosts the repository);
-# Homebrew 6 and later load a formula from a third-party tap only once it is
-# trusted (an older Homebrew has no "brew trust" and needs none):
+# the main branch by the formula's full name, which trusts this formula alone
+# where Homebrew asks for trust (6 and later); "brew trust OWNER/thrum" would
+# trust the whole tap instead:
 #
 #   brew tap OWNER/thrum https://github.com/OWNER/thrum
-#   brew trust --tap OWNER/thrum
-#   brew install --HEAD thrum
+#   brew install --HEAD OWNER/thrum/thrum
+#   brew test thrum
 require "open3"
 
 class Thrum < Formula

@@ -12,7 +12,7 @@ Build first:
 Then:
     bench/schedule.py [--build build] [--repeat 3] [--only SECTION,...]
                       [--launcher 'PROGRAM ARG...'] [--markdown FILE]
-                      [--svg FILE] [--json FILE] [--readme README.md]
+                      [--svg FILE] [--json FILE] [--page CONTRIBUTING.md]
 
 Sections: precision, cpu, startup, memory, scaling (all by default).
 
@@ -45,9 +45,10 @@ each step's work, with the context. Its form:
      "memory": {"peaks": {steps: bytes}, "per step"}, "scaling": {steps: µs}}
   Each list holds one value a step in µs, step 1 first; step 1's wake lateness
   is 0, as it is the anchor. Sections that did not run are left out.
---readme rewrites the README's text between <!-- precision:begin --> and
+--page rewrites a page's text between <!-- precision:begin --> and
 <!-- precision:end --> with the tables and the picture (drawn to
-docs/precision.svg beside the README unless --svg says otherwise).
+docs/precision.svg beside the page unless --svg says otherwise); the figures
+live in CONTRIBUTING.md.
 --launcher starts every measured program (the tool, the reference loop and
 /bin/true) through PROGRAM, as an argv prefix, so both sides pay for it alike.
 """
@@ -68,7 +69,7 @@ import time
 from xml.sax.saxutils import escape
 
 SECTIONS = ("precision", "cpu", "startup", "memory", "scaling")
-README_NEEDS = ("precision", "cpu", "startup", "memory")
+PAGE_NEEDS = ("precision", "cpu", "startup", "memory")
 BEGIN, END = "<!-- precision:begin -->", "<!-- precision:end -->"
 
 STEPS, WAIT_MS, TONE_MS = 1000, 5, 1  # the precision pattern
@@ -576,7 +577,7 @@ def json_report(results, context):
     return report
 
 
-def rewrite_readme(path, block):
+def rewrite_page(path, block):
     """Replaces the text between the two markers of path with block, leaving
     everything else as it was."""
     with open(path, encoding="utf-8") as f:
@@ -600,7 +601,7 @@ def main():
     parser.add_argument("--markdown", help="append the results tables to this file")
     parser.add_argument("--svg", help="draw the precision figures to this file")
     parser.add_argument("--json", help="write every step's figures and the context to this file")
-    parser.add_argument("--readme", help="rewrite this README's precision section (implies --svg)")
+    parser.add_argument("--page", help="rewrite this page's figures between its markers (implies --svg)")
     options = parser.parse_args()
 
     parts = options.only.split(",")
@@ -614,15 +615,15 @@ def main():
         launcher[0] = found
     svg = options.svg
     # Everything that could stop the run is checked before minutes of measuring.
-    if options.readme:
-        missing = [p for p in README_NEEDS if p not in parts]
+    if options.page:
+        missing = [p for p in PAGE_NEEDS if p not in parts]
         if missing:
-            parser.error("--readme needs the sections " + ",".join(missing))
-        with open(options.readme, encoding="utf-8") as f:
+            parser.error("--page needs the sections " + ",".join(missing))
+        with open(options.page, encoding="utf-8") as f:
             text = f.read()
         if text.count(BEGIN) != 1 or text.count(END) != 1:
-            parser.error(f"{options.readme} needs one {BEGIN} and one {END}")
-        svg = svg or os.path.join(os.path.dirname(options.readme), "docs", "precision.svg")
+            parser.error(f"{options.page} needs one {BEGIN} and one {END}")
+        svg = svg or os.path.join(os.path.dirname(options.page), "docs", "precision.svg")
     if svg and "precision" not in parts:
         parser.error("a picture needs the precision section")
 
@@ -669,12 +670,12 @@ def main():
                          [f"{len(runs)} run{'s' * (len(runs) != 1)} of {STEPS} steps {WAIT_MS} ms apart, steps 2 on, "
                           f"measured {context['date']}; {context['load']}", context["machine"]]))
         print(f"drew {svg}")
-    if options.readme:
-        picture = os.path.relpath(svg, os.path.dirname(os.path.abspath(options.readme)))
+    if options.page:
+        picture = os.path.relpath(svg, os.path.dirname(os.path.abspath(options.page)))
         first, rest = text.split("\n", 1)
-        rewrite_readme(options.readme, f"{first}\n\n![Wake lateness of thrum and of the reference loop, and thrum's "
+        rewrite_page(options.page, f"{first}\n\n![Wake lateness of thrum and of the reference loop, and thrum's "
                                        f"work a step]({picture})\n{rest}")
-        print(f"rewrote the precision section of {options.readme}")
+        print(f"rewrote the precision section of {options.page}")
 
 
 if __name__ == "__main__":

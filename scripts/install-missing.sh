@@ -17,4 +17,5 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+# sudo clears the environment, so the setting goes through env.
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing

@@ -25,9 +25,10 @@ Linux)
         [ -n "$missing" ] || return 0
         [ -n "$updated" ] || $sudo apt-get update -qq
         updated=yes
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+        # sudo clears the environment, so the setting goes through env.
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
     }
-    ensure cmake ninja-build g++ make python3 python3-yaml libgtest-dev libgmock-dev libbenchmark-dev clang unicode-data locales
+    ensure cmake ninja-build g++ make python3 python3-yaml libgtest-dev libgmock-dev libbenchmark-dev clang unicode-data locales zsh
     # The fuzzer runtime belongs to the clang that is installed, whichever
     # version the system calls clang; it comes in that version's package.
     scratch=$(mktemp -d)

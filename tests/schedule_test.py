@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The schedule benchmark's arithmetic and its products: wake lateness, the
 tool's work a step read from the simulation's log, how it starts the programs
-it measures, the README section it rewrites, the picture it draws and the
+it measures, the page section it rewrites, the picture it draws and the
 figures it writes. Nothing here is timed.
 
     schedule_test.py SCHEDULE_PY
@@ -163,32 +163,32 @@ class Precision(unittest.TestCase):
 class Products(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
-        self.readme = os.path.join(self.dir.name, "README.md")
+        self.page = os.path.join(self.dir.name, "README.md")
 
     def tearDown(self):
         self.dir.cleanup()
 
     def write(self, text):
-        with open(self.readme, "w", encoding="utf-8") as f:
+        with open(self.page, "w", encoding="utf-8") as f:
             f.write(text)
 
     def read(self):
-        with open(self.readme, encoding="utf-8") as f:
+        with open(self.page, encoding="utf-8") as f:
             return f.read()
 
-    def test_readme_changes_only_between_the_markers(self):
+    def test_the_page_changes_only_between_the_markers(self):
         before, after = "# x\n\ntext before\n", "\ntext after µs\n"
         self.write(before + schedule.BEGIN + "\nold figures\n" + schedule.END + after)
         for _ in range(2):  # regenerating leaves one section
-            schedule.rewrite_readme(self.readme, "new figures\n")
+            schedule.rewrite_page(self.page, "new figures\n")
             self.assertEqual(self.read(), before + schedule.BEGIN + "\nnew figures\n" + schedule.END + after)
 
-    def test_readme_without_a_sound_pair_of_markers_is_left_alone(self):
+    def test_a_page_without_a_sound_pair_of_markers_is_left_alone(self):
         for text in ("no markers\n", schedule.BEGIN + "\n", schedule.END + "\n" + schedule.BEGIN + "\n",
                      (schedule.BEGIN + schedule.END) * 2):
             self.write(text)
             with self.assertRaises(SystemExit):
-                schedule.rewrite_readme(self.readme, "new\n")
+                schedule.rewrite_page(self.page, "new\n")
             self.assertEqual(self.read(), text)
 
     def test_tables_hold_the_sections_that_ran(self):
