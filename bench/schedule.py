@@ -154,6 +154,16 @@ def us(value):
 Run = collections.namedtuple("Run", "status wall_s cpu_s end_ns output")
 
 
+def exit_code(status):
+    """A wait status as a return code: the exit status, or minus the signal
+    that ended the process (a Mac's Python 3.8 has no waitstatus_to_exitcode)."""
+    if os.WIFEXITED(status):
+        return os.WEXITSTATUS(status)
+    if os.WIFSIGNALED(status):
+        return -os.WTERMSIG(status)
+    raise ValueError(f"invalid wait status: {status}")
+
+
 class Bench:
     def __init__(self, build, launcher=(), system=None):
         self.system = system or platform.system()
@@ -215,7 +225,7 @@ class Bench:
             # clock of mach_absolute_time, not CLOCK_MONOTONIC, which counts sleep).
             end_ns = time.monotonic_ns()
             out.seek(0)
-            return Run(os.waitstatus_to_exitcode(status), wall_s, usage.ru_utime + usage.ru_stime, end_ns, out.read())
+            return Run(exit_code(status), wall_s, usage.ru_utime + usage.ru_stime, end_ns, out.read())
 
     def thrum_steps(self, steps):
         """Runs thrum with the steps, timed; each step's instants and the end."""
@@ -367,6 +377,7 @@ def machine(bench):
         name = "macOS " + platform.mac_ver()[0]
     else:
         try:
+            # py38: Python 3.10's; an older one takes the AttributeError.
             name = platform.freedesktop_os_release().get("PRETTY_NAME", system)
         except (AttributeError, OSError):
             name = system

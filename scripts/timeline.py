@@ -69,6 +69,11 @@ def waits_of(steps):
     return waits
 
 
+def without_type(value):
+    """A logged number without its "f64:" mark, where it has one."""
+    return value[len("f64:"):] if value.startswith("f64:") else value
+
+
 def tone_of(description):
     """Frequency in hertz and duration in milliseconds of a logged description."""
     match = TONE.search(description)
@@ -76,8 +81,8 @@ def tone_of(description):
         raise Fault(f"no single tone in the description {description}")
     fields = dict(entry.split("=", 1) for entry in match.group(1).split(","))
     try:
-        khz = float.fromhex(fields["FrequencykHz"].removeprefix("f64:"))
-        ms = float.fromhex(fields["DurationMS"].removeprefix("f64:"))
+        khz = float.fromhex(without_type(fields["FrequencykHz"]))
+        ms = float.fromhex(without_type(fields["DurationMS"]))
     except (KeyError, ValueError) as fault:
         raise Fault(f"unreadable tone {match.group(1)}") from fault
     return khz * 1000, ms
