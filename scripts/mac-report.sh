@@ -155,8 +155,8 @@ guard() {
 }
 
 # guard, for the tool and the probe: off a Mac they run on the simulated
-# trackpad, where the build has one. The redirect goes in by its bare name, from its folder on the
-# library path, as the loader cuts LD_PRELOAD at spaces.
+# trackpad, where the build has one. The redirect goes in by its bare name,
+# from its folder on the library path, as the loader cuts LD_PRELOAD at spaces.
 simulated() {
     limit=$1
     shift
