@@ -109,18 +109,11 @@ def by_hand(name):
     (build/...) or a script, continuation lines joined, each with the line it
     should end with on standard error: the one the paragraph before its block
     says the tool answers, or None for success."""
-    found, paragraph, previous, block = [], "", "", False
-    for line in read(name).replace("\\\n", "").splitlines():
-        if line.startswith("    ") and (block or not previous.strip()):
-            block = True
-            if re.match(r"^    ([A-Z_]+=\S* +)*(build|scripts)/", line):
-                expected = re.search(r"answers\s+`([^`]+)`:$", paragraph)
-                found.append((line.strip(), expected.group(1) if expected else None))
-        elif line.strip():
-            fresh = block or not previous.strip()
-            paragraph = line.strip() if fresh else paragraph + " " + line.strip()
-            block = False
-        previous = line
+    found = []
+    for paragraph, line in pasted.code_blocks(read(name)):
+        if re.match(r"^([A-Z_]+=\S* +)*(build|scripts)/", line):
+            expected = re.search(r"answers\s+`([^`]+)`:$", paragraph)
+            found.append((line, expected.group(1) if expected else None))
     return found
 
 

@@ -23,21 +23,26 @@ COMMANDS = ("brew ", "python3 ", "scripts/", "xcode-select ", "pbcopy ", "rm ", 
             "thrum ", "sudo ", "make ", "man ", "echo ", "build/", "cd ", "LD_", "DYLD_", "MTSIM_")
 
 
-def code_lines(text):
+def code_blocks(text):
     """The lines of a Markdown text's indented code blocks, continuation
-    lines joined, without the synopsis lines."""
-    lines, block = [], False
-    previous = ""
+    lines joined, each with the paragraph of running text before its block."""
+    found, paragraph, previous, block = [], "", "", False
     for line in text.replace("\\\n", "").splitlines():
         if line.startswith("    ") and (block or not previous.strip()):
             block = True
-            command = line.strip()
-            if command and command not in SYNOPSIS:
-                lines.append(command)
+            if line.strip():
+                found.append((paragraph, line.strip()))
         elif line.strip():
+            fresh = block or not previous.strip()
+            paragraph = line.strip() if fresh else paragraph + " " + line.strip()
             block = False
         previous = line
-    return lines
+    return found
+
+
+def code_lines(text):
+    """The lines of a Markdown text's code blocks, without the synopsis."""
+    return [line for _, line in code_blocks(text) if line not in SYNOPSIS]
 
 
 def inline_commands(text):
@@ -61,9 +66,9 @@ def manual_lines(text):
     return [line for line in found if line and line not in SYNOPSIS]
 
 
-def _words(line):
-    """Each unquoted stretch of the line, and whether it is inside double
-    quotes, as (text, quoted) pairs, with the words' starts marked by a None."""
+def _characters(line):
+    """The line's characters outside single quotes, backslash escapes left
+    out, each as (character, whether it is inside double quotes)."""
     parts, i, quote = [], 0, None
     while i < len(line):
         c = line[i]
@@ -90,7 +95,7 @@ def faults(line):
     """Why the line may be read otherwise by interactive zsh with its defaults
     than by bash or sh; empty when it means the same."""
     found = []
-    chars = _words(line)
+    chars = _characters(line)
     text = "".join(c for c, _ in chars)
     # Quoted letters stand as Q: they belong to their word but expand nothing.
     unquoted = "".join(c if not q else "Q" for c, q in chars)
@@ -129,7 +134,7 @@ STUB = """#!/bin/sh
 """
 
 
-def run_everywhere(lines, shells=("zsh", "bash", "sh")):
+def run_everywhere(lines):
     """Pastes each line into each shell, with every command the line could
     start replaced by a stub, and returns {line: {shell: what it did}}, where
     what it did is the stubs' record, the shell's output and its status."""
@@ -139,15 +144,15 @@ def run_everywhere(lines, shells=("zsh", "bash", "sh")):
         os.makedirs(stubs)
         for line in lines:
             for word in re.findall(r"(?:^|[;&|]\s*|\bsudo\s+|\bxargs\s+(?:-\S+\s+)*)([\w./-]+)", line):
-                target = os.path.join(stubs, word) if "/" not in word else None
-                for path in filter(None, [target] + [os.path.join(scratch, "cwd", word)] * ("/" in word)):
-                    os.makedirs(os.path.dirname(path), exist_ok=True)
-                    with open(path, "w") as f:
-                        f.write(STUB)
-                    os.chmod(path, 0o755)
+                # A command by name is found on PATH, one by path in the folder.
+                path = os.path.join(scratch, "cwd", word) if "/" in word else os.path.join(stubs, word)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "w") as f:
+                    f.write(STUB)
+                os.chmod(path, 0o755)
         for line in lines:
             found[line] = {}
-            for shell in shells:
+            for shell in ("zsh", "bash", "sh"):
                 cwd = os.path.join(scratch, "cwd")
                 home = os.path.join(scratch, "home")
                 for folder in (cwd, home, os.path.join(cwd, "thrum"), os.path.join(cwd, "build")):
